@@ -1,0 +1,50 @@
+# Set-up, build, test and benchmark entry points. Every target installs the
+# Debian packages it needs first, so a fresh machine needs nothing but `make`.
+
+PACKAGES := cmake ninja-build g++ pkg-config zlib1g-dev googletest libgtest-dev libgmock-dev \
+            libbenchmark-dev libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus \
+            qt6-base-dev libqt6test6 fonts-dejavu-core curl python3 wrk nginx-light procps
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+JOBS ?= $(shell nproc)
+BUILD_DIR := build
+TEST_DIR := build-test
+
+.PHONY: deps build run test bench format clean
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(BUILD_DIR)/build.ninja:
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/bin/VantorSyncSvc -Foreground
+
+$(TEST_DIR)/build.ninja:
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANTORSYNC_SANITIZE=ON
+
+test: deps $(TEST_DIR)/build.ninja
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+bench: build
+	./bench/run_all.sh $(BUILD_DIR)
+
+format:
+	find . -path ./build -prune -o -path ./build-test -prune -o \
+	  \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR) $(TEST_DIR)

@@ -1,0 +1,1 @@
+// The service objects grow here.

@@ -1,0 +1,1 @@
+// The configuration layer grows here.
