@@ -1,0 +1,1 @@
+// The training database grows here.
