@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
+#include "platform/FileSystem.h"
+#include "storage/CommonWhitelist.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempFolder.h"
+#include "tests/whitelist/WhitelistTestSupport.h"
+
+namespace {
+
+std::string keyBytes(int64_t key) {
+    return recordBytes(0, key).substr(1);
+}
+
+std::string baseBytes(uint32_t base) {
+    std::string bytes;
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(char(base >> (8 * i)));
+    return bytes;
+}
+
+std::vector<Record> pullAll(CommonWhitelist& store, uint32_t startIndex) {
+    HTTPParser::IOB body;
+    uint32_t newIndex = 0;
+    EXPECT_TRUE(store.getUpdates(startIndex, body, newIndex));
+    return recordsOf(body);
+}
+
+// Caps the size of any file this process writes, as a full disk would; writes past
+// the cap fail with EFBIG instead of raising SIGXFSZ.
+class FileSizeCap {
+  public:
+    explicit FileSizeCap(rlim_t bytes) {
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit capped = previous_;
+        capped.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &capped);
+    }
+    ~FileSizeCap() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+
+  private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+// A store with keys -2, 5, 0x0102030405060708, base 1 and history [remove 9, add 0x0102..].
+void fillSample(CommonWhitelist& store) {
+    store.addKey(9);
+    store.addKey(5);
+    store.addKey(-2);
+    store.removeKey(9);
+    store.addKey(0x0102030405060708);
+    store.trimHistory(2);
+}
+
+const std::string kSampleKeys = keyBytes(-2) + keyBytes(5) + keyBytes(0x0102030405060708);
+const std::string kSampleHistory =
+    baseBytes(3) + recordBytes(0, 9) + recordBytes(1, 0x0102030405060708);
+
+}  // namespace
+
+TEST(WhitelistFiles, SaveWritesExactBytesAndLoadRestores) {
+    TempFolder dir;
+    CommonWhitelist store;
+    fillSample(store);
+    ASSERT_TRUE(store.save(dir.folder()));
+    EXPECT_EQ(readBytes(dir.file("whitelist.bin")), kSampleKeys);
+    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), kSampleHistory);
+    // Only the two store files: no temporary file is left behind.
+    EXPECT_EQ(FileSystem::listFolder(dir.path()).size(), 2u);
+
+    CommonWhitelist loaded;
+    ASSERT_TRUE(loaded.load(dir.folder()));
+    EXPECT_EQ(loaded.historyBase(), 3u);
+    EXPECT_EQ(loaded.end(), 5u);
+    EXPECT_EQ(pullAll(loaded, 0), pullAll(store, 0));
+    EXPECT_EQ(pullAll(loaded, 3), pullAll(store, 3));
+
+    // An emptied store saves an empty key file and a bare base.
+    loaded.clear();
+    ASSERT_TRUE(loaded.save(dir.folder()));
+    EXPECT_EQ(readBytes(dir.file("whitelist.bin")), "");
+    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), baseBytes(0));
+}
+
+TEST(WhitelistFiles, LoadCreatesMissingFilesEmpty) {
+    TempFolder dir;
+    CommonWhitelist store;
+    ASSERT_TRUE(store.load(dir.folder()));
+    EXPECT_TRUE(FileSystem::fileExists(dir.file("whitelist.bin")));
+    EXPECT_EQ(FileSystem::fileSize(dir.file("whitelist_h.bin")), 0);
+    EXPECT_EQ(store.count(), 0);
+    EXPECT_EQ(store.end(), 0u);
+}
+
+TEST(WhitelistFiles, LoadOfOddSizedFiles) {
+    TempFolder dir;
+    CommonWhitelist store;
+    fillSample(store);  // historyBase 3 before the loads below
+
+    // 20 bytes of keys, out of order and repeated: two keys, the last 4 bytes ignored.
+    writeBytes(dir.file("whitelist.bin"), keyBytes(7) + keyBytes(-7) + "abcd");
+    writeBytes(dir.file("whitelist_h.bin"), "");
+    ASSERT_TRUE(store.load(dir.folder()));
+    EXPECT_EQ(store.keyCount(), 2u);
+    EXPECT_TRUE(store.containsKey(-7));
+    EXPECT_EQ(store.count(), 0);
+    EXPECT_EQ(store.historyBase(), 3u);  // an empty history file keeps the base
+
+    // Too short for a base: as good as empty.
+    writeBytes(dir.file("whitelist_h.bin"), "\x09\x00");
+    ASSERT_TRUE(store.load(dir.folder()));
+    EXPECT_EQ(store.historyBase(), 3u);
+
+    // 12 bytes: a base, then an op byte with only 7 key bytes after it.
+    writeBytes(dir.file("whitelist.bin"), keyBytes(7) + keyBytes(7));
+    writeBytes(dir.file("whitelist_h.bin"), baseBytes(40) + recordBytes(1, 7).substr(0, 8));
+    ASSERT_TRUE(store.load(dir.folder()));
+    EXPECT_EQ(store.keyCount(), 1u);
+    EXPECT_EQ(store.historyBase(), 40u);
+    EXPECT_EQ(store.count(), 0);
+
+    // Records are taken as read, odd op bytes included; a trailing partial record is dropped.
+    writeBytes(dir.file("whitelist_h.bin"), baseBytes(40) + recordBytes(7, 7) + "\x01\x02\x03");
+    ASSERT_TRUE(store.load(dir.folder()));
+    EXPECT_EQ(pullAll(store, 40), (std::vector<Record>{{7, 7}}));
+}
+
+TEST(WhitelistFiles, FailedLoadsChangeWhatTheyShould) {
+    TempFolder dir;
+    CommonWhitelist store;
+    fillSample(store);
+    // No such folder: nothing changes.
+    EXPECT_FALSE(store.load(dir.folder() + "missing/"));
+    EXPECT_EQ(store.keyCount(), 3u);
+    EXPECT_EQ(store.count(), 2);
+
+    // The history cannot be opened: the keys are already replaced, the history is not.
+    writeBytes(dir.file("whitelist.bin"), keyBytes(11));
+    ASSERT_EQ(mkdir(dir.file("whitelist_h.bin").c_str(), 0755), 0);
+    EXPECT_FALSE(store.load(dir.folder()));
+    EXPECT_EQ(store.keyCount(), 1u);
+    EXPECT_EQ(store.count(), 2);
+    EXPECT_EQ(store.historyBase(), 3u);
+}
+
+TEST(WhitelistFiles, FailedSaveLeavesOldFilesWhole) {
+    TempFolder dir;
+    CommonWhitelist store;
+    EXPECT_FALSE(store.save(dir.folder() + "missing/"));
+
+    fillSample(store);
+    ASSERT_TRUE(store.save(dir.folder()));
+    for (int64_t k = 100; k < 20000; ++k)
+        store.addKey(k);
+
+    // The key file's place is taken by a folder: the save fails and the history
+    // file keeps its old bytes instead of being half rewritten.
+    ASSERT_EQ(rename(dir.file("whitelist.bin").c_str(), dir.file("keys.old").c_str()), 0);
+    ASSERT_EQ(mkdir(dir.file("whitelist.bin").c_str(), 0755), 0);
+    EXPECT_FALSE(store.save(dir.folder()));
+    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), kSampleHistory);
+    EXPECT_EQ(FileSystem::listFolder(dir.path()).size(), 3u);  // no temporary files left
+
+    // With the folder gone the same store saves and reloads completely.
+    ASSERT_EQ(rmdir(dir.file("whitelist.bin").c_str()), 0);
+    ASSERT_TRUE(store.save(dir.folder()));
+    CommonWhitelist loaded;
+    ASSERT_TRUE(loaded.load(dir.folder()));
+    EXPECT_EQ(loaded.keyCount(), store.keyCount());
+    EXPECT_EQ(pullAll(loaded, 0), pullAll(store, 0));
+    EXPECT_EQ(pullAll(loaded, 4), pullAll(store, 4));
+}
+
+TEST(WhitelistFiles, SaveFailingMidWriteKeepsOldContent) {
+    TempFolder dir;
+    CommonWhitelist store;
+    for (int64_t k = 0; k < 20000; ++k)
+        store.addKey(k);
+    store.trimHistory(1000);
+    ASSERT_TRUE(store.save(dir.folder()));
+    const std::string oldKeys = readBytes(dir.file("whitelist.bin"));
+    const std::string oldHistory = readBytes(dir.file("whitelist_h.bin"));
+
+    for (int64_t k = 20000; k < 40000; ++k)
+        store.addKey(-k);
+    store.trimHistory(1000);
+    {
+        // The new key file (320000 bytes) cannot be written completely.
+        FileSizeCap cap(200000);
+        EXPECT_FALSE(store.save(dir.folder()));
+    }
+    EXPECT_EQ(readBytes(dir.file("whitelist.bin")), oldKeys);
+    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), oldHistory);
+    EXPECT_EQ(FileSystem::listFolder(dir.path()).size(), 2u);
+
+    ASSERT_TRUE(store.save(dir.folder()));
+    EXPECT_EQ(FileSystem::fileSize(dir.file("whitelist.bin")), 40000 * 8);
+}
