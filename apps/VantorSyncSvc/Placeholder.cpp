@@ -1,1 +1,0 @@
-// The service objects grow here.

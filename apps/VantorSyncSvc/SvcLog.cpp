@@ -1,0 +1,194 @@
+#include "apps/VantorSyncSvc/SvcLog.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "http/IOB.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+constexpr uint32_t kFirstBufferSize = 512;
+// Files dated further back than this are not kept, whatever the lifetime; the bound keeps
+// a huge configured lifetime from turning the first write of a day into a long loop.
+constexpr int kLongestLifetimeChecked = 100000;
+
+bool hasLogExtension(const std::string& name) {
+    if (name.size() < 4)
+        return false;
+    std::string extension = name.substr(name.size() - 4);
+    for (char& c : extension) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return extension == ".log";
+}
+
+// Control bytes become "\xNN" so that a logged value cannot end the line or start another.
+std::string withControlBytesEscaped(const char* text, size_t length) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string escaped;
+    escaped.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            escaped += "\\x";
+            escaped += kHex[c >> 4];
+            escaped += kHex[c & 0x0F];
+        } else {
+            escaped += static_cast<char>(c);
+        }
+    }
+    return escaped;
+}
+
+// Formats into a buffer that starts at 512 bytes and doubles until the text fits; false
+// when it would not fit even in the largest buffer allowed.
+bool formatMessage(const char* format, va_list arguments, HTTPParser::IOB& buffer) {
+    uint32_t size = kFirstBufferSize;
+    while (true) {
+        buffer.clear();
+        if (!buffer.append(nullptr, size, false))
+            return false;
+        std::memset(buffer.data(), 0, size);
+        va_list attempt;
+        va_copy(attempt, arguments);
+        int needed = std::vsnprintf(reinterpret_cast<char*>(buffer.data()), size, format, attempt);
+        va_end(attempt);
+        if (needed < 0)
+            return false;
+        if (static_cast<uint32_t>(needed) < size) {
+            buffer.setLength(static_cast<uint32_t>(needed));
+            return true;
+        }
+        if (size > buffer.lengthLimit() / 2)
+            return false;
+        size *= 2;
+    }
+}
+
+}  // namespace
+
+SvcLog& SvcLog::instance() {
+    static SvcLog log;
+    return log;
+}
+
+SvcLog::SvcLog() : clock_([] { return std::time(nullptr); }) {}
+
+SvcLog::~SvcLog() = default;
+
+void SvcLog::setFolder(const std::string& folder) {
+    AutoLock guard(lock_);
+    folder_ = folder;
+}
+
+void SvcLog::setEnabled(bool enabled) {
+    AutoLock guard(lock_);
+    enabled_ = enabled;
+}
+
+void SvcLog::setLifetime(int days) {
+    AutoLock guard(lock_);
+    lifetimeDays_ = days;
+}
+
+void SvcLog::setClock(Clock clock) {
+    AutoLock guard(lock_);
+    clock_ = clock ? std::move(clock) : Clock([] { return std::time(nullptr); });
+}
+
+bool SvcLog::enabled() const {
+    AutoLock guard(lock_);
+    return enabled_;
+}
+
+int SvcLog::lifetime() const {
+    AutoLock guard(lock_);
+    return lifetimeDays_;
+}
+
+std::string SvcLog::folder() const {
+    AutoLock guard(lock_);
+    return folder_;
+}
+
+std::string SvcLog::currentPath() const {
+    AutoLock guard(lock_);
+    return currentPath_;
+}
+
+void SvcLog::write(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    writeV(format, arguments);
+    va_end(arguments);
+}
+
+void SvcLog::writeV(const char* format, va_list arguments) {
+    AutoLock guard(lock_);
+    if (!enabled_ || format == nullptr)
+        return;
+    currentPath_ = folder_ + fileNameFor(clock_());
+
+    HTTPParser::IOB message;
+    if (!formatMessage(format, arguments, message))
+        return;
+    std::string line =
+        timeOfDay() + " " + withControlBytesEscaped(message.chars(), message.length()) + "\r\n";
+
+    FILE* file = openDayFile();
+    if (file == nullptr)
+        return;
+    std::fwrite(line.data(), 1, line.size(), file);
+    std::fclose(file);
+}
+
+std::string SvcLog::fileNameFor(time_t t) {
+    struct tm local;
+    if (localtime_r(&t, &local) == nullptr)
+        return std::string();
+    char name[64];
+    std::snprintf(name, sizeof name, "%02d-%02d-%d.log", local.tm_mday, local.tm_mon + 1,
+                  local.tm_year + 1900);
+    return name;
+}
+
+std::string SvcLog::timeOfDay() const {
+    time_t now = clock_();
+    struct tm local;
+    if (localtime_r(&now, &local) == nullptr)
+        return std::string();
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+    return text;
+}
+
+FILE* SvcLog::openDayFile() {
+    if (!enabled_)
+        return nullptr;
+    if (!FileSystem::fileExists(currentPath_))
+        removeOldFiles();
+    FILE* file = std::fopen(currentPath_.c_str(), "ab");
+    if (file == nullptr)
+        file = std::fopen(currentPath_.c_str(), "wb");
+    return file;
+}
+
+void SvcLog::removeOldFiles() {
+    std::set<std::string> doomed;
+    for (std::string& name : FileSystem::listFolder(folder_)) {
+        if (hasLogExtension(name))
+            doomed.insert(std::move(name));
+    }
+    if (doomed.empty())
+        return;
+    const time_t now = clock_();
+    const int keptDays = std::min(lifetimeDays_, kLongestLifetimeChecked);
+    for (int day = 0; day < keptDays && !doomed.empty(); ++day) {
+        doomed.erase(fileNameFor(now - static_cast<time_t>(day) * 86400));
+    }
+    for (const std::string& name : doomed)
+        std::remove((folder_ + name).c_str());
+}

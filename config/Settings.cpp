@@ -1,0 +1,186 @@
+#include "config/Settings.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "config/DataFolder.h"
+#include "config/XMLEntities.h"
+#include "config/XMLSAXParser.h"
+#include "platform/AtomicFile.h"
+
+namespace {
+
+const char kDeclaration[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config>\r\n";
+
+bool isWhiteSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The leading decimal number of a text: white space skipped, optional sign, digits up to
+// the first other character. No digits gives 0; values beyond 32 bits are clamped.
+int32_t leadingNumber(const std::string& text) {
+    size_t at = 0;
+    while (at < text.size() && isWhiteSpace(text[at]))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    int64_t magnitude = 0;
+    const int64_t ceiling = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        magnitude = magnitude * 10 + (text[at] - '0');
+        if (magnitude > ceiling)
+            magnitude = ceiling;
+    }
+    int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<int32_t>::max())
+        value = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(value);
+}
+
+bool truthOf(const std::string& text) {
+    return leadingNumber(text) != 0;
+}
+
+std::string flag(bool value) {
+    return value ? "1" : "0";
+}
+
+std::string element(const char* name, const std::string& value) {
+    return std::string("  <") + name + ">" + value + "</" + name + ">\r\n";
+}
+
+}  // namespace
+
+Settings::Settings(Owner owner) {
+    if (owner == Owner::Service)
+        setDataFolder(DataFolder::select());
+}
+
+Settings::~Settings() {
+    AutoLock guard(lock_);
+    accessList_.clear();
+    dataFolder_.clear();
+}
+
+SettingsData Settings::getValues() const {
+    AutoLock guard(lock_);
+    return values_;
+}
+
+void Settings::setValues(const SettingsData& values) {
+    AutoLock guard(lock_);
+    values_ = values;
+}
+
+AccessList Settings::getAccessList() const {
+    AutoLock guard(lock_);
+    return accessList_;
+}
+
+void Settings::setAccessList(const AccessList& list) {
+    AutoLock guard(lock_);
+    if (&list != &accessList_)
+        accessList_ = list;
+}
+
+AccessRights Settings::rightsForHost(const std::string& host) const {
+    AutoLock guard(lock_);
+    auto found = accessList_.find(host);
+    return found != accessList_.end() ? found->second : values_.defaultAcl;
+}
+
+std::string Settings::dataFolder() const {
+    AutoLock guard(lock_);
+    return dataFolder_;
+}
+
+void Settings::setDataFolder(const std::string& folder) {
+    AutoLock guard(lock_);
+    dataFolder_ = folder;
+}
+
+bool Settings::loadFile(const std::string& path) {
+    AutoLock guard(lock_);
+    XML::SAXParser parser;
+    parser.setContentHandler(this);
+    return parser.parseFile(path);
+}
+
+std::string Settings::configText() const {
+    AutoLock guard(lock_);
+    const SettingsData& v = values_;
+    std::string text = kDeclaration;
+    text += element("port", std::to_string(v.port));
+    text += element("common_whitelist_enabled", flag(v.commonWhitelistEnabled));
+    text += element("common_whitelist_max_size",
+                    std::to_string(static_cast<int32_t>(v.commonWhitelistMaxSize)));
+    text += element("common_training_db_enabled", flag(v.commonTrainingDbEnabled));
+    text += element("common_training_db_max_size", std::to_string(v.commonTrainingDbMaxSize));
+    text += element("log_enabled", flag(v.logEnabled));
+    text += element("log_file_lifetime", std::to_string(v.logFileLifetime));
+    text += "  <default_acl enabled_get=\"" + flag(v.defaultAcl.allowGet) + "\" enabled_post=\"" +
+            flag(v.defaultAcl.allowPost) + "\"/>\r\n";
+    text += "  <access_list>\r\n";
+    for (const auto& [host, rights] : accessList_) {
+        // Escaped so that quotes, ampersands and angle brackets in a name cannot break
+        // the tag; the reader decodes them again.
+        text += "\t\t<acl host=\"" + XML::escapeAttribute(host) + "\" enabled_get=\"" +
+                flag(rights.allowGet) + "\" enabled_post=\"" + flag(rights.allowPost) + "\"/>\r\n";
+    }
+    text += "  </access_list>\r\n";
+    text += "</config>";
+    return text;
+}
+
+bool Settings::saveFile(const std::string& path) {
+    AutoLock guard(lock_);
+    if (path.empty())
+        return false;
+    return replaceFileContents(path, configText());
+}
+
+void Settings::onElementText(const XML::Element& element) {
+    AutoLock guard(lock_);
+    const std::string& name = element.name();
+    const std::string& value = text();
+    if (name == "port") {
+        values_.port = leadingNumber(value);
+    } else if (name == "common_whitelist_enabled") {
+        values_.commonWhitelistEnabled = truthOf(value);
+    } else if (name == "common_whitelist_max_size") {
+        values_.commonWhitelistMaxSize = static_cast<uint32_t>(leadingNumber(value));
+    } else if (name == "common_training_db_enabled") {
+        values_.commonTrainingDbEnabled = truthOf(value);
+    } else if (name == "common_training_db_max_size") {
+        values_.commonTrainingDbMaxSize = leadingNumber(value);
+    } else if (name == "log_enabled") {
+        values_.logEnabled = truthOf(value);
+    } else if (name == "log_file_lifetime") {
+        values_.logFileLifetime = leadingNumber(value);
+    }
+}
+
+void Settings::onElementStart(const XML::Element& element) {
+    AutoLock guard(lock_);
+    std::string value;
+    if (element.name() == "default_acl") {
+        if (element.attribute("enabled_get", value))
+            values_.defaultAcl.allowGet = truthOf(value);
+        if (element.attribute("enabled_post", value)) {
+            values_.defaultAcl.allowPost = truthOf(value);
+        }
+    } else if (element.name() == "acl") {
+        AccessRights rights;
+        if (element.attribute("enabled_get", value))
+            rights.allowGet = truthOf(value);
+        if (element.attribute("enabled_post", value))
+            rights.allowPost = truthOf(value);
+        std::string host;
+        if (element.attribute("host", host))
+            accessList_[host] = rights;
+    }
+}

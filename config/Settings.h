@@ -1,0 +1,66 @@
+#pragma once
+
+#include <string>
+
+#include "config/SettingsData.h"
+#include "config/XMLSAXReader.h"
+#include "platform/AutoLock.h"
+
+class ByteStream;
+
+// The configuration model: scalar settings, default rights, the per-host access list and
+// the data folder. It reads "config.xml" as a content handler of the XML reader, merging
+// each recognised element into the model, and writes the file byte for byte in its one
+// fixed layout. Every operation is serialised by one re-entrant lock; getters return copies.
+class Settings : public XML::SAXReader {
+  public:
+    // The service chooses its data folder at construction; the console has none.
+    enum class Owner { Console, Service };
+
+    static constexpr const char* kConfigFileName = "config.xml";
+
+    explicit Settings(Owner owner = Owner::Console);
+    ~Settings() override;
+
+    Settings(const Settings&) = delete;
+    Settings& operator=(const Settings&) = delete;
+
+    SettingsData getValues() const;
+    void setValues(const SettingsData& values);
+    AccessList getAccessList() const;
+    void setAccessList(const AccessList& list);
+    // The entry of exactly this host name, else the default rights.
+    AccessRights rightsForHost(const std::string& host) const;
+
+    // Ends in "/" in the service; empty in the console.
+    std::string dataFolder() const;
+    void setDataFolder(const std::string& folder);
+    std::string configPath() const { return dataFolder() + kConfigFileName; }
+
+    // Merges the document into the model: elements it lacks keep their values, access
+    // entries are added or overwritten. True when the whole document was parsed; on false,
+    // values read before the error stay applied.
+    bool loadFile(const std::string& path);
+    // Replaces the file crash-safely with the model's text.
+    bool saveFile(const std::string& path);
+    // The text that saveFile writes.
+    std::string configText() const;
+
+    // Console: the configuration text through a stream, by way of a temporary file.
+    bool saveToStream(ByteStream& stream);
+    bool loadFromStream(ByteStream& stream);
+
+    // Service: the exact bytes of the data folder's "config.xml" into or out of a stream.
+    // An imported text defines the whole access list; scalar values merge as in loadFile.
+    bool exportConfig(ByteStream& stream);
+    bool importConfig(ByteStream& stream);
+
+    void onElementText(const XML::Element& element) override;
+    void onElementStart(const XML::Element& element) override;
+
+  private:
+    mutable CriticalSection lock_;
+    std::string dataFolder_;
+    SettingsData values_;
+    AccessList accessList_;
+};

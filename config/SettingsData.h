@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+// What one host may do: pull changes (get) and push changes (post).
+struct AccessRights {
+    bool allowGet = false;
+    bool allowPost = false;
+
+    bool operator==(const AccessRights&) const = default;
+};
+
+// Exact host name (as the client names itself) to its rights, in byte order of the names.
+using AccessList = std::map<std::string, AccessRights>;
+
+// All scalar settings, copied in and out as one unit so a reader sees a consistent set.
+struct SettingsData {
+    int32_t port = 17080;
+    bool commonWhitelistEnabled = true;
+    uint32_t commonWhitelistMaxSize = 100000;
+    bool commonTrainingDbEnabled = true;
+    int32_t commonTrainingDbMaxSize = 100000;
+    bool logEnabled = true;
+    int32_t logFileLifetime = 10;
+    AccessRights defaultAcl{true, true};
+
+    bool operator==(const SettingsData&) const = default;
+};

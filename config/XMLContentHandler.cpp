@@ -1,0 +1,7 @@
+#include "config/XMLContentHandler.h"
+
+namespace XML {
+
+ContentHandler::~ContentHandler() = default;
+
+}  // namespace XML

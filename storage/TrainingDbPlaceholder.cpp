@@ -1,1 +1,0 @@
-// The training database grows here.

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+
+#include "config/DataFolder.h"
+#include "config/Settings.h"
+#include "platform/FileSystem.h"
+#include "tests/config/EnvironmentValue.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+class DataFolderChoice : public ::testing::Test {
+  protected:
+    std::string home() const { return root.file("home"); }
+    std::string configBase() const { return root.file("cfg"); }
+    std::string dataBase() const { return root.file("data"); }
+    // A regular file where a folder would have to be makes that candidate unusable,
+    // even for root, who writes through any permission bits.
+    void block(const std::string& path) { writeBytes(path, "not a folder"); }
+
+    TempFolder root;
+    EnvironmentValue home_{"HOME", root.file("home")};
+    EnvironmentValue config_{"XDG_CONFIG_HOME", root.file("cfg")};
+    EnvironmentValue data_{"XDG_DATA_HOME", root.file("data")};
+};
+
+}  // namespace
+
+TEST_F(DataFolderChoice, FirstCandidateCreatedWithItsParent) {
+    std::string chosen = DataFolder::select();
+    EXPECT_EQ(chosen, configBase() + "/VantorSyncSvc/");
+    EXPECT_TRUE(FileSystem::folderExists(chosen));
+    EXPECT_FALSE(FileSystem::fileExists(chosen + "check.txt"));
+}
+
+TEST_F(DataFolderChoice, SkipsCandidateBlockedByFile) {
+    FileSystem::createFolders(configBase());
+    block(configBase() + "/VantorSyncSvc");
+    EXPECT_EQ(DataFolder::select(), dataBase() + "/VantorSyncSvc/");
+}
+
+TEST_F(DataFolderChoice, FallsBackToDocuments) {
+    block(configBase());
+    block(dataBase());
+    EXPECT_EQ(DataFolder::select(), home() + "/Documents/VantorSyncSvc/");
+}
+
+TEST_F(DataFolderChoice, NoUsableCandidateGivesLastFormedPath) {
+    block(configBase());
+    block(dataBase());
+    block(home());
+    EXPECT_EQ(DataFolder::select(), home() + "/Documents/VantorSyncSvc/");
+}
+
+TEST_F(DataFolderChoice, DefaultsBelowHome) {
+    EnvironmentValue noConfig("XDG_CONFIG_HOME", std::nullopt);
+    EnvironmentValue emptyData("XDG_DATA_HOME", "");
+    EXPECT_EQ(DataFolder::select(), home() + "/.config/VantorSyncSvc/");
+    block(home() + "/.config/VantorSyncSvc/check.txt.dir");  // unrelated file does no harm
+    block(home() + "/.config/VantorSyncSvc/check.txt");      // overwritten by the probe
+    EXPECT_EQ(DataFolder::select(), home() + "/.config/VantorSyncSvc/");
+    EXPECT_FALSE(FileSystem::fileExists(home() + "/.config/VantorSyncSvc/check.txt"));
+}
+
+TEST_F(DataFolderChoice, NothingDeterminedGivesEmptyPath) {
+    EnvironmentValue noHome("HOME", std::nullopt);
+    EnvironmentValue noConfig("XDG_CONFIG_HOME", std::nullopt);
+    EnvironmentValue noData("XDG_DATA_HOME", std::nullopt);
+    EXPECT_EQ(DataFolder::select(), "");
+}
+
+TEST_F(DataFolderChoice, ServiceSettingsChooseTheFolder) {
+    Settings service(Settings::Owner::Service);
+    EXPECT_EQ(service.dataFolder(), configBase() + "/VantorSyncSvc/");
+    EXPECT_EQ(service.configPath(), configBase() + "/VantorSyncSvc/config.xml");
+    Settings console;
+    EXPECT_EQ(console.dataFolder(), "");
+}
+
+TEST(DataFolderProbe, FailsForMissingFolder) {
+    TempFolder root;
+    EXPECT_TRUE(DataFolder::probeWritable(root.folder()));
+    EXPECT_FALSE(DataFolder::probeWritable(root.file("missing") + "/"));
+    EXPECT_TRUE(FileSystem::listFolder(root.path()).empty());
+}

@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/Settings.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+const std::string kDefaultFile =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config>\r\n"
+    "  <port>17080</port>\r\n"
+    "  <common_whitelist_enabled>1</common_whitelist_enabled>\r\n"
+    "  <common_whitelist_max_size>100000</common_whitelist_max_size>\r\n"
+    "  <common_training_db_enabled>1</common_training_db_enabled>\r\n"
+    "  <common_training_db_max_size>100000</common_training_db_max_size>\r\n"
+    "  <log_enabled>1</log_enabled>\r\n"
+    "  <log_file_lifetime>10</log_file_lifetime>\r\n"
+    "  <default_acl enabled_get=\"1\" enabled_post=\"1\"/>\r\n"
+    "  <access_list>\r\n"
+    "  </access_list>\r\n"
+    "</config>";
+
+class SettingsFile : public ::testing::Test {
+  protected:
+    // Writes the text to a file and loads it into settings.
+    bool load(const std::string& text) {
+        std::string path = folder.file("in.xml");
+        writeBytes(path, text);
+        return settings.loadFile(path);
+    }
+    bool loadConfig(const std::string& body) { return load("<config>" + body + "</config>"); }
+
+    TempFolder folder;
+    Settings settings;
+};
+
+}  // namespace
+
+TEST_F(SettingsFile, DefaultFileBytes) {
+    std::string path = folder.file("config.xml");
+    ASSERT_TRUE(settings.saveFile(path));
+    std::string bytes = readBytes(path);
+    EXPECT_EQ(bytes, kDefaultFile);
+    EXPECT_EQ(bytes.find("  <port>"), 67u);  // the declaration block is 67 bytes
+    EXPECT_EQ(bytes.back(), '>');
+    EXPECT_EQ(settings.dataFolder(), "");
+}
+
+TEST_F(SettingsFile, EntriesWrittenInByteOrderWithTabs) {
+    settings.setAccessList({{"alpha", {true, false}}, {"Zeta", {false, true}}, {"al", {}}});
+    std::string text = settings.configText();
+    const std::string list =
+        "  <access_list>\r\n"
+        "\t\t<acl host=\"Zeta\" enabled_get=\"0\" enabled_post=\"1\"/>\r\n"
+        "\t\t<acl host=\"al\" enabled_get=\"0\" enabled_post=\"0\"/>\r\n"
+        "\t\t<acl host=\"alpha\" enabled_get=\"1\" enabled_post=\"0\"/>\r\n"
+        "  </access_list>\r\n</config>";
+    EXPECT_EQ(text.substr(text.size() - list.size()), list);
+}
+
+TEST_F(SettingsFile, SaveAndLoadRoundTripAllValues) {
+    SettingsData values;
+    values.port = -5;
+    values.commonWhitelistEnabled = false;
+    values.commonWhitelistMaxSize = 3000000000u;  // written as a signed number
+    values.commonTrainingDbEnabled = false;
+    values.commonTrainingDbMaxSize = 0;
+    values.logEnabled = false;
+    values.logFileLifetime = 1;
+    values.defaultAcl = {false, true};
+    settings.setValues(values);
+    settings.setAccessList({{"h1", {true, true}}});
+    std::string path = folder.file("config.xml");
+    ASSERT_TRUE(settings.saveFile(path));
+    EXPECT_NE(readBytes(path).find("<common_whitelist_max_size>-1294967296<"), std::string::npos);
+
+    Settings fresh;
+    ASSERT_TRUE(fresh.loadFile(path));
+    EXPECT_EQ(fresh.getValues(), values);
+    EXPECT_EQ(fresh.getAccessList(), settings.getAccessList());
+}
+
+TEST_F(SettingsFile, HostNamesWithSpecialCharactersSurvive) {
+    AccessList list{{"a\"b", {true, false}},
+                    {"x&y", {false, true}},
+                    {"<tag>", {true, true}},
+                    {"&lt;&quot;", {true, false}},
+                    {"q\"&<>'/= z", {false, false}}};
+    settings.setAccessList(list);
+    std::string path = folder.file("config.xml");
+    ASSERT_TRUE(settings.saveFile(path));
+    Settings fresh;
+    ASSERT_TRUE(fresh.loadFile(path));
+    EXPECT_EQ(fresh.getAccessList(), list);
+}
+
+TEST_F(SettingsFile, LoadMergesIntoCurrentValues) {
+    ASSERT_TRUE(load("<port>8080</port>"));
+    SettingsData expected;
+    expected.port = 8080;
+    EXPECT_EQ(settings.getValues(), expected);
+}
+
+TEST_F(SettingsFile, NumberConversion) {
+    struct Case {
+        const char* text;
+        int32_t port;
+    } cases[] = {{" 90x", 90},
+                 {"abc", 0},
+                 {"-12", -12},
+                 {"+7", 7},
+                 {"\r\n\t 33 44", 33},
+                 {"", 0},
+                 {"- 5", 0},
+                 {"0012", 12},
+                 {"99999999999", 2147483647},
+                 {"-99999999999", -2147483647 - 1}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(loadConfig(std::string("<port>") + c.text + "</port>")) << c.text;
+        EXPECT_EQ(settings.getValues().port, c.port) << c.text;
+    }
+    ASSERT_TRUE(loadConfig("<common_whitelist_max_size>-1</common_whitelist_max_size>"));
+    EXPECT_EQ(settings.getValues().commonWhitelistMaxSize, 4294967295u);
+}
+
+TEST_F(SettingsFile, BooleanConversion) {
+    for (const char* text : {"1", "2", "-1", " 7 "}) {
+        settings.setValues(SettingsData{});
+        ASSERT_TRUE(loadConfig(std::string("<log_enabled>0</log_enabled><log_enabled>") + text +
+                               "</log_enabled>"));
+        EXPECT_TRUE(settings.getValues().logEnabled) << text;
+    }
+    for (const char* text : {"0", "yes", "true", ""}) {
+        settings.setValues(SettingsData{});
+        ASSERT_TRUE(loadConfig(std::string("<log_enabled>") + text + "</log_enabled>"));
+        EXPECT_FALSE(settings.getValues().logEnabled) << text;
+    }
+}
+
+TEST_F(SettingsFile, ElementsRecognisedAtAnyDepthLastWins) {
+    ASSERT_TRUE(
+        load("<other><deep><log_file_lifetime>3</log_file_lifetime></deep>"
+             "<Port>1</Port><port>2</port><unknown x=\"1\">9</unknown><port>4</port></other>"));
+    EXPECT_EQ(settings.getValues().port, 4);
+    EXPECT_EQ(settings.getValues().logFileLifetime, 3);
+}
+
+TEST_F(SettingsFile, DefaultAclAttributesIndependently) {
+    ASSERT_TRUE(loadConfig("<default_acl enabled_post=\"0\"/>"));
+    EXPECT_EQ(settings.getValues().defaultAcl, (AccessRights{true, false}));
+    ASSERT_TRUE(loadConfig("<default_acl enabled_get=\"0\" enabled_post=\"\"/>"));
+    EXPECT_EQ(settings.getValues().defaultAcl, (AccessRights{false, false}));
+    ASSERT_TRUE(loadConfig("<default_acl enabled_post=\"5\">ignored</default_acl>"));
+    EXPECT_EQ(settings.getValues().defaultAcl, (AccessRights{false, true}));
+}
+
+TEST_F(SettingsFile, AclEntries) {
+    ASSERT_TRUE(
+        loadConfig("<acl host=\"only\"/>"
+                   "<acl enabled_get=\"1\"/>"
+                   "<acl host=\"\" enabled_get=\"1\"/>"
+                   "<acl host=\"dup\" enabled_get=\"1\" enabled_post=\"1\"/>"
+                   "<acl host=\"dup\" enabled_post=\"1\"/>"
+                   "<acl host=\"first\" host=\"second\" enabled_get=\"1\"/>"));
+    AccessList expected{{"only", {false, false}}, {"dup", {false, true}}, {"first", {true, false}}};
+    EXPECT_EQ(settings.getAccessList(), expected);
+}
+
+TEST_F(SettingsFile, LoadNeverRemovesEntries) {
+    ASSERT_TRUE(loadConfig("<acl host=\"kept\" enabled_get=\"1\"/>"));
+    ASSERT_TRUE(loadConfig("<acl host=\"other\" enabled_post=\"1\"/>"));
+    EXPECT_EQ(settings.getAccessList().size(), 2u);
+}
+
+TEST_F(SettingsFile, FailedLoadKeepsValuesReadBeforeTheError) {
+    EXPECT_FALSE(load("<config><port>81</port><log_enabled>0</log_enable></config>"));
+    EXPECT_EQ(settings.getValues().port, 81);
+    EXPECT_TRUE(settings.getValues().logEnabled);
+    EXPECT_TRUE(load("<config><port>82</port>"));  // unclosed root still loads
+    EXPECT_EQ(settings.getValues().port, 82);
+    EXPECT_FALSE(settings.loadFile(folder.file("missing.xml")));
+    EXPECT_FALSE(settings.loadFile(""));
+}
+
+TEST_F(SettingsFile, EmptyElementDoesNotTakeEarlierText) {
+    ASSERT_TRUE(loadConfig("<port>8080</port><log_file_lifetime></log_file_lifetime>"));
+    EXPECT_EQ(settings.getValues().logFileLifetime, 0);
+}
+
+TEST_F(SettingsFile, RightsForHostByExactName) {
+    settings.setAccessList({{"Host", {true, false}}});
+    SettingsData values;
+    values.defaultAcl = {false, true};
+    settings.setValues(values);
+    EXPECT_EQ(settings.rightsForHost("Host"), (AccessRights{true, false}));
+    EXPECT_EQ(settings.rightsForHost("host"), (AccessRights{false, true}));
+    EXPECT_EQ(settings.rightsForHost("Host "), (AccessRights{false, true}));
+    EXPECT_EQ(settings.rightsForHost(""), (AccessRights{false, true}));
+}
+
+TEST_F(SettingsFile, SaveReplacesExistingFileAndFailsInMissingFolder) {
+    std::string path = folder.file("config.xml");
+    writeBytes(path, std::string(10000, 'z'));
+    ASSERT_TRUE(settings.saveFile(path));
+    EXPECT_EQ(readBytes(path), kDefaultFile);
+    EXPECT_FALSE(settings.saveFile(folder.file("no/such/config.xml")));
+    EXPECT_FALSE(settings.saveFile(""));
+}

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/ByteStream.h"
+#include "config/Settings.h"
+#include "platform/FileSystem.h"
+#include "tests/config/EnvironmentValue.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+std::vector<uint8_t> bytesOf(const std::string& text) {
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::string textOf(const MemoryByteStream& stream) {
+    return std::string(stream.bytes().begin(), stream.bytes().end());
+}
+
+class ConfigTransfer : public ::testing::Test {
+  protected:
+    void SetUp() override { service.setDataFolder(folder.folder()); }
+    std::string configPath() const { return folder.file("config.xml"); }
+
+    TempFolder folder;
+    Settings service;
+};
+
+}  // namespace
+
+TEST(MemoryStream, ReadWriteSeekAndLimit) {
+    MemoryByteStream stream(8);
+    EXPECT_TRUE(stream.write("abc", 3));
+    EXPECT_TRUE(stream.seek(5));
+    EXPECT_TRUE(stream.write("de", 2));
+    EXPECT_EQ(textOf(stream), std::string("abc\0\0de", 7));
+    EXPECT_FALSE(stream.write("xyz", 3));  // would pass the limit
+    EXPECT_EQ(stream.size(), 7u);
+    EXPECT_FALSE(stream.setSize(9));
+    EXPECT_TRUE(stream.setSize(2));
+    EXPECT_TRUE(stream.seek(0));
+    char buffer[8];
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), 2u);
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), 0u);
+}
+
+TEST_F(ConfigTransfer, ExportCopiesExactFileBytes) {
+    // Any bytes at all, not only what saveFile writes.
+    std::string bytes = "<config>\n<port>1</port>\0 odd bytes \xff";
+    bytes += std::string(9000, 'q');  // more than one copy piece
+    writeBytes(configPath(), bytes);
+    MemoryByteStream stream;
+    stream.write("old content that is longer than nothing", 39);
+    ASSERT_TRUE(service.exportConfig(stream));
+    EXPECT_EQ(textOf(stream), bytes);
+    EXPECT_EQ(stream.position(), bytes.size());
+}
+
+TEST_F(ConfigTransfer, ExportFailsWithoutFileOrRoom) {
+    MemoryByteStream stream;
+    EXPECT_FALSE(service.exportConfig(stream));
+    writeBytes(configPath(), std::string(100, 'x'));
+    MemoryByteStream small(50);
+    EXPECT_FALSE(service.exportConfig(small));
+    Settings console;
+    EXPECT_FALSE(console.exportConfig(stream));
+}
+
+TEST_F(ConfigTransfer, ImportReplacesFileAndDefinesWholeAccessList) {
+    service.setAccessList({{"removed", {true, true}}, {"changed", {true, true}}});
+    SettingsData values;
+    values.logFileLifetime = 30;
+    service.setValues(values);
+    std::string text =
+        "<config><port>9000</port><access_list>"
+        "<acl host=\"changed\" enabled_get=\"1\"/><acl host=\"new\" enabled_post=\"1\"/>"
+        "</access_list></config>";
+    MemoryByteStream stream(bytesOf(text));
+    stream.seek(stream.size());  // the import reads from the start whatever the position
+    ASSERT_TRUE(service.importConfig(stream));
+    EXPECT_EQ(readBytes(configPath()), text);
+    EXPECT_EQ(service.getAccessList(),
+              (AccessList{{"changed", {true, false}}, {"new", {false, true}}}));
+    EXPECT_EQ(service.getValues().port, 9000);
+    EXPECT_EQ(service.getValues().logFileLifetime, 30);  // scalars still merge
+}
+
+TEST_F(ConfigTransfer, MalformedImportKeepsPreviousList) {
+    service.setAccessList({{"kept", {true, false}}});
+    std::string text = "<config><port>7</port><acl host=\"half\"/></wrong>";
+    MemoryByteStream stream(bytesOf(text));
+    EXPECT_FALSE(service.importConfig(stream));
+    EXPECT_EQ(readBytes(configPath()), text);  // replaced before parsing
+    EXPECT_EQ(service.getAccessList(), (AccessList{{"kept", {true, false}}}));
+    EXPECT_EQ(service.getValues().port, 7);
+}
+
+TEST_F(ConfigTransfer, ExportAfterImportGivesSameBytes) {
+    Settings source;
+    source.setAccessList({{"a&b", {true, false}}});
+    std::string text = source.configText();
+    MemoryByteStream in(bytesOf(text));
+    ASSERT_TRUE(service.importConfig(in));
+    MemoryByteStream out;
+    ASSERT_TRUE(service.exportConfig(out));
+    EXPECT_EQ(textOf(out), text);
+    EXPECT_EQ(service.getAccessList(), source.getAccessList());
+}
+
+TEST_F(ConfigTransfer, ConsoleStreamRoundTripLeavesNoTemporaryFile) {
+    TempFolder temporary;
+    EnvironmentValue useTemporary("TMPDIR", temporary.path());
+    Settings console;
+    SettingsData values;
+    values.port = 4242;
+    console.setValues(values);
+    console.setAccessList({{"pc\"1", {false, true}}});
+    MemoryByteStream stream;
+    bool saved = console.saveToStream(stream);
+    Settings other;
+    bool loaded = other.loadFromStream(stream);
+    MemoryByteStream tooSmall(10);
+    bool savedSmall = console.saveToStream(tooSmall);
+
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(textOf(stream), console.configText());
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(other.getValues(), console.getValues());
+    EXPECT_EQ(other.getAccessList(), console.getAccessList());
+    EXPECT_FALSE(savedSmall);
+    EXPECT_TRUE(FileSystem::listFolder(temporary.path()).empty());
+}
