@@ -1,5 +1,7 @@
 #include "storage/CommonWhitelist.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -226,12 +228,17 @@ bool CommonWhitelist::loadKeys(const std::string& path) {
     std::vector<int64_t> chunk(kChunkItems);
     for (;;) {
         const size_t got = file.read(chunk.data(), sizeof(int64_t), kChunkItems);
-        for (size_t i = 0; i < got; ++i) {
-            int64_t key = chunk[i];
-            if constexpr (!Storage::kHostIsLittleEndian) {
-                key = int64_t(Storage::loadLittleEndian64(reinterpret_cast<uint8_t*>(&chunk[i])));
+        if constexpr (!Storage::kHostIsLittleEndian) {
+            for (size_t i = 0; i < got; ++i) {
+                chunk[i] = int64_t(
+                    Storage::loadLittleEndian64(reinterpret_cast<const uint8_t*>(&chunk[i])));
             }
-            loaded.insert(key);
+        }
+        // Files this store wrote are sorted and go in whole chunks; any other
+        // order is accepted key by key.
+        if (!loaded.appendAscending(chunk.data(), got)) {
+            for (size_t i = 0; i < got; ++i)
+                loaded.insert(chunk[i]);
         }
         // A short read is the end of the file; a final partial key is ignored.
         if (got < kChunkItems)
@@ -252,13 +259,22 @@ bool CommonWhitelist::loadHistory(const std::string& path) {
         return true;
     historyBase_ = Storage::loadLittleEndian32(base);
 
+    // Sized from the file up front so the records are read straight into place.
     std::vector<WhitelistChange> records;
+    const int32_t start = file.tell();
+    if (file.seek(0, SEEK_END)) {
+        const int32_t size = file.tell();
+        if (size > start)
+            records.reserve(size_t(size - start) / WhitelistChange::kSize);
+        file.seek(start, SEEK_SET);
+    }
     for (;;) {
         const size_t had = records.size();
-        records.resize(had + kChunkItems);
-        const size_t got = file.read(records.data() + had, WhitelistChange::kSize, kChunkItems);
+        const size_t want = std::max(kChunkItems, records.capacity() - had);
+        records.resize(had + want);
+        const size_t got = file.read(records.data() + had, WhitelistChange::kSize, want);
         records.resize(had + got);
-        if (got < kChunkItems)
+        if (got < want)
             break;
     }
     if constexpr (!Storage::kHostIsLittleEndian) {

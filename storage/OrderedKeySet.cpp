@@ -127,6 +127,34 @@ void OrderedKeySet::rebalanceAfterErase(size_t index) {
     blocks_[left + 1].first = high.keys[0];
 }
 
+bool OrderedKeySet::appendAscending(const int64_t* keys, size_t count) {
+    if (count == 0)
+        return true;
+    if (!blocks_.empty()) {
+        const Block& last = *blocks_.back().block;
+        if (keys[0] <= last.keys[last.count - 1])
+            return false;
+    }
+    for (size_t i = 1; i < count; ++i) {
+        if (keys[i] <= keys[i - 1])
+            return false;
+    }
+    while (count > 0) {
+        if (blocks_.empty() || blocks_.back().block->count == kBlockCapacity) {
+            std::unique_ptr<Block> block = newBlock();
+            blocks_.push_back(Entry{keys[0], std::move(block)});
+        }
+        Block& last = *blocks_.back().block;
+        const size_t taken = std::min<size_t>(count, kBlockCapacity - last.count);
+        std::memcpy(last.keys + last.count, keys, taken * sizeof(int64_t));
+        last.count += uint32_t(taken);
+        size_ += taken;
+        keys += taken;
+        count -= taken;
+    }
+    return true;
+}
+
 bool OrderedKeySet::contains(int64_t key) const {
     if (blocks_.empty())
         return false;

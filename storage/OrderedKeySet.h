@@ -29,6 +29,10 @@ class OrderedKeySet {
     bool erase(int64_t key);
     bool contains(int64_t key) const;
     void clear();
+    // Bulk path for a sorted file: appends keys when they are strictly ascending and
+    // all above the largest key held, filling blocks completely; otherwise appends
+    // nothing and returns false. May throw std::bad_alloc, keeping what was appended.
+    bool appendAscending(const int64_t* keys, size_t count);
 
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }

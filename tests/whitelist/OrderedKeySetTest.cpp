@@ -104,3 +104,29 @@ TEST(OrderedKeySet, AscendingInsertsFillBlocksAndErasingKeepsThemDense) {
     EXPECT_TRUE(set.empty());
     EXPECT_EQ(set.blockCount(), 0u);
 }
+
+TEST(OrderedKeySet, AppendAscendingTakesOnlySortedRunsAboveTheSet) {
+    OrderedKeySet set;
+    std::vector<int64_t> run;
+    for (int64_t k = 0; k < 1200; ++k)
+        run.push_back(k * 3);
+    ASSERT_TRUE(set.appendAscending(run.data(), run.size()));
+    EXPECT_EQ(set.blockCount(), 3u);          // 512 + 512 + 176: blocks are filled completely
+    const int64_t notAbove[] = {3597, 4000};  // 3597 is the largest key held
+    const int64_t unsorted[] = {5000, 4999};
+    const int64_t repeated[] = {6000, 6000};
+    EXPECT_FALSE(set.appendAscending(notAbove, 2));
+    EXPECT_FALSE(set.appendAscending(unsorted, 2));
+    EXPECT_FALSE(set.appendAscending(repeated, 2));
+    EXPECT_EQ(set.size(), 1200u);
+    EXPECT_TRUE(set.appendAscending(nullptr, 0));
+    // Later ordinary inserts and erases work on the bulk-built blocks.
+    std::set<int64_t> model(run.begin(), run.end());
+    for (int64_t k : {int64_t(-1), int64_t(1), int64_t(1600), int64_t(99999)}) {
+        EXPECT_TRUE(set.insert(k));
+        model.insert(k);
+    }
+    EXPECT_TRUE(set.erase(0));
+    model.erase(0);
+    expectSame(set, model);
+}

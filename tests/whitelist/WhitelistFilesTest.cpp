@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <set>
 
 #include "platform/FileSystem.h"
 #include "storage/CommonWhitelist.h"
@@ -132,6 +133,31 @@ TEST(WhitelistFiles, LoadOfOddSizedFiles) {
     writeBytes(dir.file("whitelist_h.bin"), baseBytes(40) + recordBytes(7, 7) + "\x01\x02\x03");
     ASSERT_TRUE(store.load(dir.folder()));
     EXPECT_EQ(pullAll(store, 40), (std::vector<Record>{{7, 7}}));
+}
+
+TEST(WhitelistFiles, LoadOfLargeFileWithUnsortedTail) {
+    TempFolder dir;
+    // More keys than one read chunk, sorted, then keys out of order and repeated.
+    std::string bytes;
+    std::set<int64_t> expected;
+    for (int64_t k = -6000; k < 6000; ++k) {
+        bytes += keyBytes(k * 2);
+        expected.insert(k * 2);
+    }
+    for (int64_t k : {int64_t(5), int64_t(-20001), int64_t(0), int64_t(99999)}) {
+        bytes += keyBytes(k);
+        expected.insert(k);
+    }
+    writeBytes(dir.file("whitelist.bin"), bytes);
+    CommonWhitelist store;
+    ASSERT_TRUE(store.load(dir.folder()));
+    EXPECT_EQ(store.keyCount(), expected.size());
+    // Saving writes them back sorted and without the repeats.
+    ASSERT_TRUE(store.save(dir.folder()));
+    std::string sorted;
+    for (int64_t k : expected)
+        sorted += keyBytes(k);
+    EXPECT_EQ(readBytes(dir.file("whitelist.bin")), sorted);
 }
 
 TEST(WhitelistFiles, FailedLoadsChangeWhatTheyShould) {
