@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <limits>
 
-#include "config/DataFolder.h"
 #include "config/XMLEntities.h"
 #include "config/XMLSAXParser.h"
 #include "platform/AtomicFile.h"
@@ -57,7 +56,7 @@ std::string element(const char* name, const std::string& value) {
 
 Settings::Settings(Owner owner) {
     if (owner == Owner::Service)
-        setDataFolder(DataFolder::select());
+        setDataFolder(selectDataFolder());
 }
 
 Settings::~Settings() {

@@ -37,6 +37,16 @@ class Settings : public XML::SAXReader {
     void setDataFolder(const std::string& folder);
     std::string configPath() const { return dataFolder() + kConfigFileName; }
 
+    // The per-account folder of the service, "VantorSyncSvc" under the first usable of
+    // $XDG_CONFIG_HOME (default ~/.config), $XDG_DATA_HOME (default ~/.local/share) and
+    // ~/Documents. A candidate is created when missing and must pass probeFolderWritable.
+    // The result ends in "/". When no candidate passes, the last one formed is returned;
+    // when none could be formed at all (no HOME and no XDG variables), the empty string.
+    static std::string selectDataFolder();
+    // Creates folder + "check.txt", writes one byte, closes and deletes it. True only when
+    // the file could be created and the byte written. Whatever had that name is lost.
+    static bool probeFolderWritable(const std::string& folder);
+
     // Merges the document into the model: elements it lacks keep their values, access
     // entries are added or overwritten. True when the whole document was parsed; on false,
     // values read before the error stay applied.

@@ -1,4 +1,5 @@
-#include "config/DataFolder.h"
+// Choosing the service's per-account data folder.
+#include "config/Settings.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -7,8 +8,6 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
-
-namespace DataFolder {
 
 namespace {
 
@@ -38,7 +37,7 @@ bool pathExists(const std::string& path) {
 
 }  // namespace
 
-bool probeWritable(const std::string& folder) {
+bool Settings::probeFolderWritable(const std::string& folder) {
     std::string path = folder + "check.txt";
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
@@ -50,7 +49,7 @@ bool probeWritable(const std::string& folder) {
     return written;
 }
 
-std::string select() {
+std::string Settings::selectDataFolder() {
     std::string formed;
     for (const std::string& base : candidateBases()) {
         if (base.empty())
@@ -66,10 +65,8 @@ std::string select() {
             if (!FileSystem::createFolders(formed.substr(0, formed.size() - 1)))
                 continue;
         }
-        if (FileSystem::folderExists(formed) && probeWritable(formed))
+        if (FileSystem::folderExists(formed) && probeFolderWritable(formed))
             return formed;
     }
     return formed;
 }
-
-}  // namespace DataFolder

@@ -2,7 +2,6 @@
 #include <optional>
 #include <string>
 
-#include "config/DataFolder.h"
 #include "config/Settings.h"
 #include "platform/FileSystem.h"
 #include "tests/config/EnvironmentValue.h"
@@ -29,7 +28,7 @@ class DataFolderChoice : public ::testing::Test {
 }  // namespace
 
 TEST_F(DataFolderChoice, FirstCandidateCreatedWithItsParent) {
-    std::string chosen = DataFolder::select();
+    std::string chosen = Settings::selectDataFolder();
     EXPECT_EQ(chosen, configBase() + "/VantorSyncSvc/");
     EXPECT_TRUE(FileSystem::folderExists(chosen));
     EXPECT_FALSE(FileSystem::fileExists(chosen + "check.txt"));
@@ -38,29 +37,29 @@ TEST_F(DataFolderChoice, FirstCandidateCreatedWithItsParent) {
 TEST_F(DataFolderChoice, SkipsCandidateBlockedByFile) {
     FileSystem::createFolders(configBase());
     block(configBase() + "/VantorSyncSvc");
-    EXPECT_EQ(DataFolder::select(), dataBase() + "/VantorSyncSvc/");
+    EXPECT_EQ(Settings::selectDataFolder(), dataBase() + "/VantorSyncSvc/");
 }
 
 TEST_F(DataFolderChoice, FallsBackToDocuments) {
     block(configBase());
     block(dataBase());
-    EXPECT_EQ(DataFolder::select(), home() + "/Documents/VantorSyncSvc/");
+    EXPECT_EQ(Settings::selectDataFolder(), home() + "/Documents/VantorSyncSvc/");
 }
 
 TEST_F(DataFolderChoice, NoUsableCandidateGivesLastFormedPath) {
     block(configBase());
     block(dataBase());
     block(home());
-    EXPECT_EQ(DataFolder::select(), home() + "/Documents/VantorSyncSvc/");
+    EXPECT_EQ(Settings::selectDataFolder(), home() + "/Documents/VantorSyncSvc/");
 }
 
 TEST_F(DataFolderChoice, DefaultsBelowHome) {
     EnvironmentValue noConfig("XDG_CONFIG_HOME", std::nullopt);
     EnvironmentValue emptyData("XDG_DATA_HOME", "");
-    EXPECT_EQ(DataFolder::select(), home() + "/.config/VantorSyncSvc/");
+    EXPECT_EQ(Settings::selectDataFolder(), home() + "/.config/VantorSyncSvc/");
     block(home() + "/.config/VantorSyncSvc/check.txt.dir");  // unrelated file does no harm
     block(home() + "/.config/VantorSyncSvc/check.txt");      // overwritten by the probe
-    EXPECT_EQ(DataFolder::select(), home() + "/.config/VantorSyncSvc/");
+    EXPECT_EQ(Settings::selectDataFolder(), home() + "/.config/VantorSyncSvc/");
     EXPECT_FALSE(FileSystem::fileExists(home() + "/.config/VantorSyncSvc/check.txt"));
 }
 
@@ -68,7 +67,7 @@ TEST_F(DataFolderChoice, NothingDeterminedGivesEmptyPath) {
     EnvironmentValue noHome("HOME", std::nullopt);
     EnvironmentValue noConfig("XDG_CONFIG_HOME", std::nullopt);
     EnvironmentValue noData("XDG_DATA_HOME", std::nullopt);
-    EXPECT_EQ(DataFolder::select(), "");
+    EXPECT_EQ(Settings::selectDataFolder(), "");
 }
 
 TEST_F(DataFolderChoice, ServiceSettingsChooseTheFolder) {
@@ -81,7 +80,7 @@ TEST_F(DataFolderChoice, ServiceSettingsChooseTheFolder) {
 
 TEST(DataFolderProbe, FailsForMissingFolder) {
     TempFolder root;
-    EXPECT_TRUE(DataFolder::probeWritable(root.folder()));
-    EXPECT_FALSE(DataFolder::probeWritable(root.file("missing") + "/"));
+    EXPECT_TRUE(Settings::probeFolderWritable(root.folder()));
+    EXPECT_FALSE(Settings::probeFolderWritable(root.file("missing") + "/"));
     EXPECT_TRUE(FileSystem::listFolder(root.path()).empty());
 }
