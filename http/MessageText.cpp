@@ -1,0 +1,59 @@
+#include "http/MessageText.h"
+
+#include <cstring>
+
+namespace HTTPParser {
+
+std::string readLine(const char* data, uint32_t length, uint32_t& position) {
+    uint32_t start = position;
+    const void* found =
+        position < length ? std::memchr(data + start, '\n', length - start) : nullptr;
+    if (found == nullptr) {
+        position = length;
+        return std::string(data + start, length - start);
+    }
+    uint32_t lineFeed = static_cast<uint32_t>(static_cast<const char*>(found) - data);
+    position = lineFeed + 1;
+    // Only a CR before the LF belongs to the line end; a bare-LF line keeps all its bytes.
+    uint32_t end = lineFeed > start && data[lineFeed - 1] == '\r' ? lineFeed - 1 : lineFeed;
+    return std::string(data + start, end - start);
+}
+
+uint32_t readHead(const char* data, uint32_t length, std::string& firstLine, Header& fields) {
+    uint32_t position = 0;
+    firstLine = readLine(data, length, position);
+    while (position < length) {
+        std::string line = readLine(data, length, position);
+        if (line.empty())
+            break;
+        if (!fields.parseLine(line))
+            break;
+    }
+    return position;
+}
+
+int64_t parseDecimal(const std::string& text) {
+    constexpr int64_t kSaturation = int64_t(1) << 40;
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' ||
+                               text[i] == '\n' || text[i] == '\v' || text[i] == '\f')) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value < kSaturation)
+            value = value * 10 + (text[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && Header::lowerCase(a) == Header::lowerCase(b);
+}
+
+}  // namespace HTTPParser

@@ -1,0 +1,85 @@
+#include "net/HttpServer.h"
+
+#include "http/IOB.h"
+#include "http/MessageText.h"
+#include "net/ServerSocket.h"
+
+using HTTPParser::HTTPRequest;
+using HTTPParser::HTTPResponse;
+
+HttpServer::~HttpServer() {
+    stop();
+}
+
+void HttpServer::makeFailureResponse(HTTPResponse& response) {
+    response.setFirstLine("HTTP/1.1 500 Request failed");
+    HTTPParser::Header fields;
+    fields.add("Content-Type", "text/html");
+    fields.add("Connection", "close");
+    fields.add("Content-Length", "0");
+    response.headers().assign(fields);
+    response.getBody().clear();
+    response.setCloseAfterSend(true);
+}
+
+HTTPResponse HttpServer::respond(const HTTPRequest& request) {
+    HTTPResponse response;
+    response.setFirstLine("HTTP/1.1 200 OK");
+    response.add("Content-Length", "0");
+    if (!dispatch(request, response))
+        makeFailureResponse(response);
+    return response;
+}
+
+void HttpServer::handleRequest(std::unique_ptr<RequestItem> item) {
+    HTTPResponse response = respond(item->request);
+    HTTPParser::IOB bytes;
+    if (!response.serialize(bytes)) {
+        // A response too large for any buffer cannot be sent; the client learns so.
+        makeFailureResponse(response);
+        response.serialize(bytes);
+    }
+    if (responder() != nullptr) {
+        // A connection that went away meanwhile simply drops the answer.
+        responder()->sendResponse(item->sessionId, bytes, response.getCloseAfterSend());
+    }
+}
+
+bool HttpServer::dispatch(const HTTPRequest& request, HTTPResponse& response) {
+    using Handler = bool (HttpServer::*)(const HTTPRequest&, HTTPResponse&);
+    struct Route {
+        const char* path;
+        Handler handler;
+    };
+    static const Route kRoutes[] = {
+        {"/version", &HttpServer::handleVersion},
+        {"/post_wl_updates", &HttpServer::handlePostWhitelistUpdates},
+        {"/get_wl_updates", &HttpServer::handleGetWhitelistUpdates},
+        {"/post_ts_updates", &HttpServer::handlePostTrainingUpdates},
+        {"/get_ts_updates", &HttpServer::handleGetTrainingUpdates},
+    };
+    std::string path = request.getPath();
+    for (const Route& route : kRoutes) {
+        if (HTTPParser::equalsIgnoringCase(path, route.path)) {
+            return (this->*route.handler)(request, response);
+        }
+    }
+    return false;
+}
+
+bool HttpServer::handleVersion(const HTTPRequest&, HTTPResponse& response) {
+    return response.getBody().append("1.0", 3);
+}
+
+bool HttpServer::handleGetWhitelistUpdates(const HTTPRequest&, HTTPResponse&) {
+    return false;
+}
+bool HttpServer::handlePostWhitelistUpdates(const HTTPRequest&, HTTPResponse&) {
+    return false;
+}
+bool HttpServer::handleGetTrainingUpdates(const HTTPRequest&, HTTPResponse&) {
+    return false;
+}
+bool HttpServer::handlePostTrainingUpdates(const HTTPRequest&, HTTPResponse&) {
+    return false;
+}

@@ -1,0 +1,424 @@
+#include "net/ServerSocket.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <climits>
+#include <new>
+
+#include "net/HTTPSession.h"
+#include "net/NetworkException.h"
+#include "net/ThreadStarter.h"
+#include "platform/FileLimit.h"
+
+namespace {
+
+constexpr int kEventsPerWait = 256;
+// After the process runs out of descriptors the listener pauses this long, instead
+// of spinning on a listening socket that stays readable.
+constexpr int kAcceptBackoffMs = 100;
+
+void signalEventFd(int fd) {
+    uint64_t one = 1;
+    ssize_t ignored = ::write(fd, &one, sizeof one);
+    (void)ignored;
+}
+
+void drainEventFd(int fd) {
+    uint64_t count = 0;
+    ssize_t ignored = ::read(fd, &count, sizeof count);
+    (void)ignored;
+}
+
+uint32_t eventsFor(Session::Interest interest) {
+    switch (interest) {
+        case Session::Interest::Read:
+            return EPOLLIN;
+        case Session::Interest::Write:
+            return EPOLLOUT;
+        case Session::Interest::None:
+            break;
+    }
+    return 0;
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
+ServerSocket::ServerSocket() = default;
+
+ServerSocket::~ServerSocket() {
+    stop();
+}
+
+bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
+    if (isStarted())
+        return false;
+    sessionKind_ = sessionKind;
+    receiver_ = receiver;
+    raiseOpenFileLimit();
+
+    int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listening < 0)
+        return false;
+    {
+        AutoLock guard(lock_);
+        listenSocket_ = listening;
+    }
+    try {
+        stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+        if (stopFd_ < 0 || wakeFd_ < 0 || epollFd_ < 0)
+            throw NetworkException();
+
+        int one = 1;
+        // Before bind, so a restart can take the port while old connections linger.
+        ::setsockopt(listening, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        address.sin_port = htons(port);
+        if (::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            throw NetworkException();
+        }
+        if (::setsockopt(listening, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0) {
+            throw NetworkException();
+        }
+        int flags = ::fcntl(listening, F_GETFL, 0);
+        if (flags < 0 || ::fcntl(listening, F_SETFL, flags | O_NONBLOCK) != 0) {
+            throw NetworkException();
+        }
+        // The system caps the backlog at its own maximum.
+        if (::listen(listening, INT_MAX) != 0)
+            throw NetworkException();
+        socklen_t length = sizeof address;
+        if (::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw NetworkException();
+        }
+        port_ = ntohs(address.sin_port);
+
+        epoll_event stopEvent{};
+        stopEvent.events = EPOLLIN;
+        stopEvent.data.ptr = &stopFd_;
+        epoll_event wakeEvent{};
+        wakeEvent.events = EPOLLIN;
+        wakeEvent.data.ptr = &wakeFd_;
+        if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, stopFd_, &stopEvent) != 0 ||
+            ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wakeEvent) != 0) {
+            throw NetworkException();
+        }
+
+        ThreadStarter<ServerSocket> listenerStarter(this, &ServerSocket::listenerLoop);
+        listenerThread_ = listenerStarter.start();
+        if (!listenerThread_.joinable())
+            throw NetworkException();
+        ThreadStarter<ServerSocket> ioStarter(this, &ServerSocket::ioLoop);
+        ioThread_ = ioStarter.start();
+        if (!ioThread_.joinable())
+            throw NetworkException();
+    } catch (const NetworkException&) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void ServerSocket::stop() {
+    if (stopFd_ >= 0)
+        signalEventFd(stopFd_);
+    if (listenerThread_.joinable())
+        listenerThread_.join();
+    if (ioThread_.joinable())
+        ioThread_.join();
+
+    std::vector<int> sockets;
+    {
+        AutoLock guard(lock_);
+        closeFd(stopFd_);
+        closeFd(wakeFd_);
+        closeFd(epollFd_);
+        closeFd(listenSocket_);
+        port_ = 0;
+        responsesWaiting_.clear();
+        for (const auto& entry : sessionsBySocket_)
+            sockets.push_back(entry.first);
+    }
+    for (int socket : sockets)
+        closeSession(socket);
+    AutoLock guard(lock_);
+    sessionsBySocket_.clear();
+    sessionsById_.clear();
+    closeSet_.clear();
+}
+
+bool ServerSocket::sendResponse(uint32_t sessionId, const HTTPParser::IOB& bytes,
+                                bool closeAfterSend) {
+    AutoLock guard(lock_);
+    auto found = sessionsById_.find(sessionId);
+    if (found == sessionsById_.end())
+        return false;
+    bool queued = found->second->queueSend(bytes, closeAfterSend);
+    // One wake-up covers every response queued before the I-O thread gets to them.
+    bool wakeNeeded = responsesWaiting_.empty();
+    responsesWaiting_.push_back(sessionId);
+    if (wakeNeeded && wakeFd_ >= 0)
+        signalEventFd(wakeFd_);
+    return queued;
+}
+
+bool ServerSocket::acceptFilter(const sockaddr&) {
+    return true;
+}
+
+uint16_t ServerSocket::port() const {
+    AutoLock guard(lock_);
+    return port_;
+}
+
+bool ServerSocket::isStarted() const {
+    AutoLock guard(lock_);
+    return listenSocket_ >= 0;
+}
+
+size_t ServerSocket::sessionCount() const {
+    AutoLock guard(lock_);
+    return sessionsBySocket_.size();
+}
+
+uint32_t ServerSocket::nextSessionId() const {
+    AutoLock guard(lock_);
+    return nextSessionId_;
+}
+
+void ServerSocket::listenerLoop() {
+    pollfd watched[2] = {{listenSocket_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    for (;;) {
+        int ready = ::poll(watched, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (watched[1].revents != 0)
+            return;
+        if (watched[0].revents == 0)
+            continue;
+        while (acceptOne()) {
+        }
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            pollfd stop = {stopFd_, POLLIN, 0};
+            if (::poll(&stop, 1, kAcceptBackoffMs) > 0)
+                return;
+        }
+    }
+}
+
+bool ServerSocket::acceptOne() {
+    sockaddr_in peer{};
+    socklen_t peerLength = sizeof peer;
+    int socket = ::accept4(listenSocket_, reinterpret_cast<sockaddr*>(&peer), &peerLength,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (socket < 0) {
+        // A connection that died in the backlog does not end the burst.
+        return errno == ECONNABORTED || errno == EINTR;
+    }
+    int one = 1;
+    if (!acceptFilter(reinterpret_cast<const sockaddr&>(peer)) ||
+        ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0) {
+        ::close(socket);
+        errno = 0;
+        return true;
+    }
+    AutoLock guard(lock_);
+    SessionPtr session = createSession(sessionKind_, nextSessionId_, socket, peer);
+    if (session == nullptr) {
+        ::close(socket);
+        errno = 0;
+        return true;
+    }
+    Session* registered = session.get();
+    sessionsById_[registered->sessionId()] = registered;
+    sessionsBySocket_[socket] = std::move(session);
+    ++nextSessionId_;
+    registered->registeredEvents = EPOLLIN;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = registered;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, socket, &event) != 0) {
+        sessionsById_.erase(registered->sessionId());
+        sessionsBySocket_.erase(socket);
+        ::close(socket);
+    }
+    errno = 0;
+    return true;
+}
+
+ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int socket,
+                                                     const sockaddr_in& peer) {
+    if (kind != kHttpSession)
+        return nullptr;
+    char address[INET_ADDRSTRLEN] = "0.0.0.0";
+    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    try {
+        return std::make_unique<HTTPSession>(socket, id, receiver_, address);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void ServerSocket::ioLoop() {
+    epoll_event events[kEventsPerWait];
+    for (;;) {
+        int ready = ::epoll_wait(epollFd_, events, kEventsPerWait, -1);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        bool stopping = false;
+        bool woken = false;
+        for (int i = 0; i < ready; ++i) {
+            void* target = events[i].data.ptr;
+            if (target == &stopFd_) {
+                stopping = true;
+            } else if (target == &wakeFd_) {
+                drainEventFd(wakeFd_);
+                woken = true;
+            } else {
+                handleEvents(static_cast<Session*>(target), events[i].events);
+            }
+        }
+        if (woken)
+            deliverQueuedResponses();
+        closeMarked();
+        if (stopping)
+            return;
+    }
+}
+
+void ServerSocket::handleEvents(Session* session, uint32_t events) {
+    if (session->closing)
+        return;
+    if ((events & EPOLLERR) != 0) {
+        session->onError();
+        markForClose(session);
+        return;
+    }
+    // Both directions are gone: no answer can reach the peer any more.
+    if ((events & EPOLLHUP) != 0) {
+        markForClose(session);
+        return;
+    }
+    if ((events & EPOLLIN) != 0 && !session->onReadable()) {
+        markForClose(session);
+        return;
+    }
+    // Writable sessions are written by settle.
+    if (!settle(session))
+        markForClose(session);
+}
+
+void ServerSocket::deliverQueuedResponses() {
+    std::vector<uint32_t> ids;
+    {
+        AutoLock guard(lock_);
+        ids.swap(responsesWaiting_);
+    }
+    for (uint32_t id : ids) {
+        Session* session = nullptr;
+        {
+            AutoLock guard(lock_);
+            auto found = sessionsById_.find(id);
+            if (found != sessionsById_.end())
+                session = found->second;
+        }
+        // Only this thread destroys sessions, so the pointer stays good without the lock.
+        if (session != nullptr && !session->closing && !settle(session))
+            markForClose(session);
+    }
+}
+
+bool ServerSocket::settle(Session* session) {
+    for (;;) {
+        if (session->hasUnsentBytes()) {
+            if (!session->onWritable())
+                return false;
+            if (session->hasUnsentBytes())
+                break;
+        }
+        if (session->closeAfterSend())
+            return false;
+        if (session->isAwaitingResponse())
+            break;
+        if (session->isPeerFinished())
+            return false;
+        // A request already buffered behind the answered one starts now.
+        if (!session->onSendDrained())
+            return false;
+        if (!session->hasUnsentBytes())
+            break;
+    }
+    watch(session, eventsFor(session->wantedInterest()));
+    return true;
+}
+
+void ServerSocket::watch(Session* session, uint32_t events) {
+    if (session->registeredEvents == events)
+        return;
+    epoll_event event{};
+    event.events = events;
+    event.data.ptr = session;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_MOD, session->socket(), &event) == 0) {
+        session->registeredEvents = events;
+    } else {
+        markForClose(session);
+    }
+}
+
+void ServerSocket::markForClose(Session* session) {
+    if (session->closing)
+        return;
+    session->closing = true;
+    closeSet_.push_back(session);
+}
+
+void ServerSocket::closeMarked() {
+    if (closeSet_.empty())
+        return;
+    std::vector<int> sockets;
+    sockets.reserve(closeSet_.size());
+    for (Session* session : closeSet_)
+        sockets.push_back(session->socket());
+    closeSet_.clear();
+    for (int socket : sockets)
+        closeSession(socket);
+}
+
+bool ServerSocket::closeSession(int socket) {
+    SessionPtr session;
+    {
+        AutoLock guard(lock_);
+        auto found = sessionsBySocket_.find(socket);
+        if (found == sessionsBySocket_.end())
+            return false;
+        session = std::move(found->second);
+        sessionsBySocket_.erase(found);
+        sessionsById_.erase(session->sessionId());
+    }
+    // Out of the registries first: the descriptor number may be reused by the next
+    // accept as soon as it is closed.
+    ::close(socket);
+    session->onClose();
+    return true;
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "http/HTTPRequest.h"
+#include "http/IOB.h"
+#include "platform/AutoLock.h"
+
+class Session;
+template <class T>
+class RequestHandler;
+
+// The TCP side of the sync server: a listener thread accepts connections on one
+// IPv4 port, and one I-O thread serves all of them through epoll, sleeping until a
+// connection is ready or the worker has response bytes for one.
+class ServerSocket {
+  public:
+    using Receiver = RequestHandler<HTTPParser::HTTPRequest>;
+    static constexpr int kHttpSession = 1;
+
+    ServerSocket();
+    virtual ~ServerSocket();
+
+    ServerSocket(const ServerSocket&) = delete;
+    ServerSocket& operator=(const ServerSocket&) = delete;
+
+    // Listens on 0.0.0.0:port (0 picks a free port) and starts both threads.
+    // False, with nothing left running, when any step fails.
+    bool start(uint16_t port, int sessionKind, Receiver* receiver);
+    // Ends both threads and closes every connection; unsent bytes are dropped.
+    void stop();
+
+    // Hands response bytes to a connection (worker thread). False when the
+    // connection is gone or the bytes cannot be buffered.
+    virtual bool sendResponse(uint32_t sessionId, const HTTPParser::IOB& bytes,
+                              bool closeAfterSend);
+    // Whether a connection from peer is served; every peer is.
+    virtual bool acceptFilter(const sockaddr& peer);
+
+    // The port listened on while started, else 0.
+    uint16_t port() const;
+    bool isStarted() const;
+    size_t sessionCount() const;
+    uint32_t nextSessionId() const;
+
+  private:
+    using SessionPtr = std::unique_ptr<Session>;
+
+    void listenerLoop();
+    void ioLoop();
+    bool acceptOne();
+    SessionPtr createSession(int kind, uint32_t id, int socket, const sockaddr_in& peer);
+    void handleEvents(Session* session, uint32_t events);
+    void deliverQueuedResponses();
+    // Brings a session to its next state after reading or writing; false closes it.
+    bool settle(Session* session);
+    void watch(Session* session, uint32_t events);
+    void markForClose(Session* session);
+    void closeMarked();
+    bool closeSession(int socket);
+
+    mutable CriticalSection lock_;
+    int listenSocket_ = -1;
+    int epollFd_ = -1;
+    int stopFd_ = -1;  // eventfd, readable once stop begins; both threads watch it
+    int wakeFd_ = -1;  // eventfd, written when responses wait for the I-O thread
+    uint16_t port_ = 0;
+    std::thread listenerThread_;
+    std::thread ioThread_;
+    std::unordered_map<int, SessionPtr> sessionsBySocket_;
+    std::unordered_map<uint32_t, Session*> sessionsById_;
+    std::vector<uint32_t> responsesWaiting_;  // session ids, under lock_
+    std::vector<Session*> closeSet_;          // I-O thread only
+    int sessionKind_ = kHttpSession;
+    Receiver* receiver_ = nullptr;
+    uint32_t nextSessionId_ = 1;
+};

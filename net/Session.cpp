@@ -1,0 +1,143 @@
+#include "net/Session.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace {
+
+// Per readiness report: enough for large bodies, small enough to stay fair to
+// the other connections of the same I-O thread.
+constexpr int kReadsPerReport = 4;
+constexpr size_t kReadPiece = 64 * 1024;
+
+}  // namespace
+
+Session::Session(int socket, uint32_t sessionId, Owner* owner, std::string peerAddress)
+    : socket_(socket), sessionId_(sessionId), owner_(owner), peerAddress_(std::move(peerAddress)) {}
+
+Session::~Session() = default;
+
+bool Session::canRead() {
+    AutoLock guard(lock_);
+    return sendBuffer_.length() == 0 && !awaitingResponse_ && !peerFinished_;
+}
+
+bool Session::onReadable() {
+    if (!canRead()) {
+        AutoLock guard(lock_);
+        // A client that sends on while its request is handled waits with its bytes
+        // in the kernel; level-triggered readiness must not keep waking us meanwhile.
+        if (awaitingResponse_)
+            inputPaused_ = true;
+        return true;
+    }
+    char piece[kReadPiece];
+    for (int round = 0; round < kReadsPerReport && canRead(); ++round) {
+        ssize_t received = ::recv(socket_, piece, sizeof piece, 0);
+        if (received > 0) {
+            if (!onData(piece, static_cast<int>(received)))
+                return false;
+            if (static_cast<size_t>(received) < sizeof piece)
+                break;
+            continue;
+        }
+        if (received == 0) {
+            // A peer that half-closes after a request still gets its answer.
+            AutoLock guard(lock_);
+            if (!awaitingResponse_)
+                return false;
+            peerFinished_ = true;
+            return true;
+        }
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+    return true;
+}
+
+bool Session::onWritable() {
+    AutoLock guard(lock_);
+    uint32_t length = sendBuffer_.length();
+    if (length == 0)
+        return true;
+    bool ok = true;
+    while (sentCount_ < length) {
+        ssize_t sent =
+            ::send(socket_, sendBuffer_.data() + sentCount_, length - sentCount_, MSG_NOSIGNAL);
+        if (sent > 0) {
+            sentCount_ += static_cast<uint32_t>(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        ok = sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        break;
+    }
+    if (sentCount_ >= length) {
+        sendBuffer_.clear();
+        sentCount_ = 0;
+        if (closeAfterSend_)
+            return false;
+    }
+    return ok;
+}
+
+bool Session::queueSend(const HTTPParser::IOB& bytes, bool closeAfterSend) {
+    return queueSend(bytes.chars(), bytes.length(), closeAfterSend);
+}
+
+bool Session::queueSend(const char* bytes, uint32_t length, bool closeAfterSend) {
+    // One lock for bytes and close flag: the I-O thread must never drain the bytes
+    // and read on before it learns that the connection closes after them.
+    AutoLock guard(lock_);
+    awaitingResponse_ = false;
+    inputPaused_ = false;
+    if (closeAfterSend)
+        closeAfterSend_ = true;
+    if (length == 0)
+        return true;
+    if (sendBuffer_.append(bytes, length))
+        return true;
+    // A response that cannot be buffered cannot be delivered; end the connection.
+    closeAfterSend_ = true;
+    peerFinished_ = true;
+    return false;
+}
+
+void Session::setAwaitingResponse() {
+    AutoLock guard(lock_);
+    awaitingResponse_ = true;
+}
+
+bool Session::hasUnsentBytes() {
+    AutoLock guard(lock_);
+    return sendBuffer_.length() > 0;
+}
+
+bool Session::isAwaitingResponse() {
+    AutoLock guard(lock_);
+    return awaitingResponse_;
+}
+
+bool Session::isPeerFinished() {
+    AutoLock guard(lock_);
+    return peerFinished_;
+}
+
+bool Session::closeAfterSend() {
+    AutoLock guard(lock_);
+    return closeAfterSend_;
+}
+
+Session::Interest Session::wantedInterest() {
+    AutoLock guard(lock_);
+    if (sendBuffer_.length() > 0)
+        return Interest::Write;
+    if (peerFinished_ || (awaitingResponse_ && inputPaused_))
+        return Interest::None;
+    return Interest::Read;
+}

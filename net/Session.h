@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "http/HTTPRequest.h"
+#include "http/IOB.h"
+#include "platform/AutoLock.h"
+
+template <class T>
+class RequestHandler;
+
+// One accepted connection. The I-O thread reads and writes it; the worker thread
+// only appends response bytes through queueSend. A session answers one request at a
+// time: while a request is being handled, or its response is still being written,
+// nothing more is read from the connection.
+class Session {
+  public:
+    using Owner = RequestHandler<HTTPParser::HTTPRequest>;
+
+    Session(int socket, uint32_t sessionId, Owner* owner, std::string peerAddress);
+    virtual ~Session();
+
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Reads what the connection holds; false closes the connection.
+    virtual bool onReadable();
+    // Writes unsent response bytes; false closes the connection (an error, or the
+    // last bytes of a response that asked for the close).
+    virtual bool onWritable();
+    virtual bool onError() { return true; }
+    virtual bool onClose() { return true; }
+    virtual bool onData(const char* data, int length) = 0;
+    // Called once the send buffer is empty and no request is being handled: the
+    // session may start on bytes it already holds. False closes the connection.
+    virtual bool onSendDrained() { return true; }
+
+    // Appends response bytes (worker thread). A response ends the wait for one; with
+    // closeAfterSend the connection closes once these bytes are written.
+    bool queueSend(const HTTPParser::IOB& bytes, bool closeAfterSend = false);
+    bool queueSend(const char* bytes, uint32_t length, bool closeAfterSend = false);
+    // Marks that a request of this session went to the queue.
+    void setAwaitingResponse();
+
+    bool hasUnsentBytes();
+    bool isAwaitingResponse();
+    bool isPeerFinished();
+    bool closeAfterSend();
+    // Whether the I-O thread should watch the connection for reading, writing, or neither.
+    enum class Interest { None, Read, Write };
+    Interest wantedInterest();
+
+    int socket() const { return socket_; }
+    uint32_t sessionId() const { return sessionId_; }
+    const std::string& peerAddress() const { return peerAddress_; }
+    Owner* owner() const { return owner_; }
+
+    // Bookkeeping of the I-O thread, which alone uses these.
+    uint32_t registeredEvents = 0;
+    bool closing = false;
+
+  protected:
+    bool canRead();
+
+  private:
+    int socket_;
+    CriticalSection lock_;
+    HTTPParser::IOB sendBuffer_;
+    uint32_t sentCount_ = 0;
+    bool closeAfterSend_ = false;
+    bool awaitingResponse_ = false;
+    // Readability reported while a request is in flight: stop watching until it is answered.
+    bool inputPaused_ = false;
+    bool peerFinished_ = false;
+    uint32_t sessionId_;
+    Owner* owner_;
+    std::string peerAddress_;
+};
