@@ -1,0 +1,328 @@
+#include "storage/DescriptorFile.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "platform/AtomicFile.h"
+
+namespace {
+
+// Offsets travel as signed 32-bit numbers in the index file and the store's history.
+constexpr int64_t kMaxOffset = std::numeric_limits<int32_t>::max();
+constexpr size_t kStreamBuffer = 1 << 16;
+
+void useLargeBuffer(Storage::FlatStorage& file) {
+    if (file.stream() != nullptr)
+        std::setvbuf(file.stream(), nullptr, _IOFBF, kStreamBuffer);
+}
+
+}  // namespace
+
+using DescriptorRecord::ReadResult;
+
+DescriptorFile::~DescriptorFile() {
+    close();
+}
+
+bool DescriptorFile::open(const std::string& dataPath) {
+    if (isOpen_)
+        close();
+    indexPath_ = dataPath + ".fm";
+    index_.load(indexPath_);  // a missing index is rebuilt as records are read or added
+    dataPath_ = dataPath;
+    if (!openData())
+        return false;
+    isOpen_ = true;
+    return true;
+}
+
+bool DescriptorFile::openData() {
+    if (!data_.open(dataPath_))
+        return false;
+    useLargeBuffer(data_);
+    position_ = -1;
+    writing_ = false;
+    size_ = data_.seek(0, SEEK_END) ? std::ftell(data_.stream()) : 0;
+    if (size_ < 0)
+        size_ = 0;
+    return true;
+}
+
+bool DescriptorFile::close() {
+    if (!isOpen_)
+        return true;
+    bool ok = sync();
+    data_.close();
+    isOpen_ = false;
+    position_ = -1;
+    return ok;
+}
+
+bool DescriptorFile::sync() {
+    if (!isOpen_)
+        return false;
+    // Records first: the index may only name records that are on the disk.
+    bool ok = data_.sync();
+    if (!indexPath_.empty() && !index_.save(indexPath_))
+        ok = false;
+    return ok;
+}
+
+bool DescriptorFile::seekTo(int64_t offset, bool forWrite) {
+    // Same direction and already there: stdio needs no repositioning.
+    if (position_ == offset && writing_ == forWrite)
+        return true;
+    if (offset > kMaxOffset || !data_.seek(long(offset), SEEK_SET)) {
+        position_ = -1;
+        return false;
+    }
+    position_ = offset;
+    writing_ = forWrite;
+    return true;
+}
+
+bool DescriptorFile::readBytes(void* buffer, size_t size) {
+    if (data_.read(buffer, size, 1) != 1) {
+        position_ = -1;
+        return false;
+    }
+    position_ += int64_t(size);
+    return true;
+}
+
+ReadResult DescriptorFile::readRaw(MessageDescriptor& descriptor) {
+    if (position_ < 0 || writing_) {
+        descriptor.clear();
+        return ReadResult::ioError;
+    }
+    ReadResult result = DescriptorRecord::read(data_, descriptor);
+    if (result == ReadResult::ok) {
+        position_ += descriptor.recordSize();
+    } else {
+        position_ = -1;
+    }
+    return result;
+}
+
+bool DescriptorFile::readIndexed(MessageDescriptor& descriptor) {
+    if (currentOffset_ < 0 || int64_t(currentOffset_) != position_) {
+        lastRead_ = position_ > kMaxOffset ? LastRead::beyondLimit : LastRead::ioError;
+        descriptor.clear();
+        return false;
+    }
+    switch (readRaw(descriptor)) {
+        case ReadResult::ok:
+            index_.set(descriptor.fingerprint, currentOffset_);
+            lastRead_ = LastRead::ok;
+            return true;
+        case ReadResult::end:
+            lastRead_ = LastRead::end;
+            return false;
+        case ReadResult::ioError:
+            break;
+    }
+    lastRead_ = LastRead::ioError;
+    return false;
+}
+
+bool DescriptorFile::readFirst(MessageDescriptor& descriptor) {
+    currentOffset_ = 0;
+    if (!isOpen_ || !seekTo(0, false)) {
+        lastRead_ = LastRead::ioError;
+        descriptor.clear();
+        return false;
+    }
+    return readIndexed(descriptor);
+}
+
+bool DescriptorFile::readNext(MessageDescriptor& descriptor) {
+    if (!isOpen_ || position_ < 0) {
+        lastRead_ = LastRead::ioError;
+        descriptor.clear();
+        return false;
+    }
+    if (writing_ && !seekTo(position_, false)) {
+        lastRead_ = LastRead::ioError;
+        descriptor.clear();
+        return false;
+    }
+    currentOffset_ = position_ > kMaxOffset ? -1 : int32_t(position_);
+    return readIndexed(descriptor);
+}
+
+bool DescriptorFile::readAll(
+    const std::function<void(uint32_t offset, const MessageDescriptor&)>& onRecord) {
+    if (!isOpen_)
+        return false;
+    index_.clear();
+    MessageDescriptor descriptor;
+    for (bool ok = readFirst(descriptor); ok; ok = readNext(descriptor)) {
+        onRecord(uint32_t(currentOffset_), descriptor);
+    }
+    if (lastRead_ != LastRead::end)
+        return lastRead_ == LastRead::beyondLimit;
+    if (currentOffset_ < size_)
+        return truncateTo(currentOffset_);
+    return true;
+}
+
+bool DescriptorFile::truncateTo(int64_t length) {
+    FILE* stream = data_.stream();
+    if (stream == nullptr || std::fflush(stream) != 0)
+        return false;
+    position_ = -1;
+    if (::ftruncate(fileno(stream), off_t(length)) != 0)
+        return false;
+    size_ = length;
+    return ::fsync(fileno(stream)) == 0;
+}
+
+int32_t DescriptorFile::find(int64_t fingerprint, MessageDescriptor* descriptor) {
+    const int32_t* offset = index_.find(fingerprint);
+    if (offset == nullptr)
+        return -1;
+    if (descriptor != nullptr) {
+        if (!seekTo(*offset, false))
+            return -1;
+        readRaw(*descriptor);  // an unreadable record simply matches nothing
+    }
+    return *offset;
+}
+
+bool DescriptorFile::rewriteHead(int32_t offset, uint32_t label, int32_t status) {
+    uint8_t head[8];
+    std::memcpy(head, &label, 4);
+    std::memcpy(head + 4, &status, 4);
+    if (!seekTo(offset, true))
+        return false;
+    if (data_.write(head, sizeof head, 1) != 1) {
+        position_ = -1;
+        return false;
+    }
+    position_ += sizeof head;
+    return true;
+}
+
+int32_t DescriptorFile::append(const MessageDescriptor& descriptor) {
+    const int64_t offset = size_;
+    if (offset + descriptor.recordSize() > kMaxOffset)
+        return -1;
+    if (!seekTo(offset, true))
+        return -1;
+    if (!DescriptorRecord::write(data_, descriptor)) {
+        // Leave no partial record behind: the next append starts at the old end again.
+        std::clearerr(data_.stream());
+        truncateTo(offset);
+        return -1;
+    }
+    size_ = offset + descriptor.recordSize();
+    position_ = size_;
+    index_.set(descriptor.fingerprint, int32_t(offset));
+    return int32_t(offset);
+}
+
+bool DescriptorFile::add(const MessageDescriptor& descriptor) {
+    if (!isOpen_ || descriptor.values.size() > MessageDescriptor::kMaxValues)
+        return false;
+    MessageDescriptor stored;
+    int32_t offset = find(descriptor.fingerprint, &stored);
+    if (offset >= 0 && !stored.matches(descriptor))
+        offset = -1;  // same fingerprint only
+    if (offset >= 0) {
+        if (stored.label == descriptor.label) {
+            return rewriteHead(offset, stored.label, MessageDescriptor::kCurrent);
+        }
+        if (!rewriteHead(offset, descriptor.label, MessageDescriptor::kSuperseded))
+            return false;
+    }
+    return append(descriptor) >= 0;
+}
+
+bool DescriptorFile::appendRecordTo(uint32_t offset, HTTPParser::IOB& out) {
+    if (!isOpen_ || !seekTo(offset, false))
+        return false;
+    uint8_t header[MessageDescriptor::kHeaderSize];
+    uint32_t label = 0, count = 0;
+    int32_t status = 0;
+    if (!readBytes(header, sizeof header))
+        return false;
+    if (!DescriptorRecord::decodeHeader(header, label, status, count))
+        return false;
+    if (status <= 0)
+        return true;
+    const uint32_t before = out.length();
+    if (!out.append(header, sizeof header))
+        return false;
+    if (count > 0 && (!out.append(nullptr, 8 * count, false) ||
+                      !readBytes(out.data() + before + sizeof header, 8 * count))) {
+        out.setLength(before);
+        return false;
+    }
+    return true;
+}
+
+int32_t DescriptorFile::compact(uint32_t maxCount) {
+    const size_t fingerprints = index_.size();
+    if (!isOpen_ || fingerprints <= maxCount)
+        return 0;
+
+    // As many records as there are fingerprints too many go, whatever their status.
+    MessageDescriptor record;
+    if (!seekTo(0, false) || readRaw(record) != ReadResult::ok)
+        return 0;
+    int64_t keepFrom = position_;
+    for (size_t skipped = 1; skipped < fingerprints - maxCount; ++skipped) {
+        ReadResult result = readRaw(record);
+        if (result == ReadResult::ioError)
+            return 0;
+        if (result == ReadResult::end)
+            break;
+        keepFrom = position_;
+    }
+
+    const std::string newPath = dataPath_ + ".new";
+    Storage::FlatStorage copy;
+    if (!copy.open(newPath, "wb"))
+        return 0;
+    useLargeBuffer(copy);
+    Index rebuilt;
+    rebuilt.reserve(std::min<size_t>(fingerprints, maxCount));
+    int64_t copied = 0;
+    bool ok = seekTo(keepFrom, false);
+    while (ok) {
+        ReadResult result = readRaw(record);
+        if (result == ReadResult::end)
+            break;
+        ok = result == ReadResult::ok && DescriptorRecord::write(copy, record);
+        rebuilt.set(record.fingerprint, int32_t(copied));
+        copied += record.recordSize();
+    }
+    // The copy must be on the disk before it replaces the only other copy of the records.
+    if (ok)
+        ok = copy.sync();
+    copy.close();
+    if (!ok) {
+        std::remove(newPath.c_str());
+        position_ = -1;
+        return 0;
+    }
+
+    data_.close();
+    if (std::rename(newPath.c_str(), dataPath_.c_str()) != 0) {
+        std::remove(newPath.c_str());
+        if (!openData())
+            isOpen_ = false;
+        return 0;
+    }
+    syncParentFolder(dataPath_);
+    index_ = std::move(rebuilt);
+    if (!indexPath_.empty())
+        index_.save(indexPath_);  // retried by the next sync or close
+    if (!openData())
+        isOpen_ = false;
+    return int32_t(keepFrom);
+}

@@ -1,0 +1,132 @@
+#include "storage/DescriptorFile.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/FileSystem.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempFolder.h"
+#include "tests/trainingdb/RecordBytes.h"
+
+namespace {
+
+MessageDescriptor descriptor(uint32_t label, std::initializer_list<int64_t> values) {
+    MessageDescriptor d;
+    d.label = label;
+    d.status = MessageDescriptor::kCurrent;
+    for (int64_t v : values)
+        d.addValue(v);
+    return d;
+}
+
+}  // namespace
+
+TEST(DescriptorFile, AppendsRelabelsAndSavesTheIndexOnClose) {
+    TempFolder folder;
+    const std::string path = folder.file("histdata.bin");
+    DescriptorFile file;
+    ASSERT_TRUE(file.open(path));
+    ASSERT_TRUE(file.add(descriptor(5, {1, 2, 3})));
+    ASSERT_TRUE(file.add(descriptor(5, {3, 2, 1})));  // same set, same label: nothing new
+    ASSERT_TRUE(file.add(descriptor(6, {2, 1, 3})));  // relabel
+    EXPECT_EQ(file.find(1 ^ 2 ^ 3, nullptr), 36);
+    ASSERT_TRUE(file.close());
+
+    EXPECT_EQ(readBytes(path), record(6, 1000, {1, 2, 3}) + record(6, 1, {2, 1, 3}));
+    EXPECT_EQ(readBytes(path + ".fm"), le64(1 ^ 2 ^ 3) + le32(36));
+
+    DescriptorFile reopened;
+    ASSERT_TRUE(reopened.open(path));
+    EXPECT_EQ(reopened.indexSize(), 1u);
+    MessageDescriptor stored;
+    EXPECT_EQ(reopened.find(1 ^ 2 ^ 3, &stored), 36);
+    EXPECT_EQ(stored.label, 6u);
+    EXPECT_EQ(stored.values, (std::vector<int64_t>{2, 1, 3}));
+}
+
+TEST(DescriptorFile, SequentialReadPointsTheIndexAtTheLastRecordOfAFingerprint) {
+    TempFolder folder;
+    const std::string path = folder.file("histdata.bin");
+    writeBytes(path, record(1, 1000, {4}) + record(2, 1, {9}) + record(1, 1, {4}));
+    DescriptorFile file;
+    ASSERT_TRUE(file.open(path));
+    MessageDescriptor d;
+    ASSERT_TRUE(file.readFirst(d));
+    EXPECT_EQ(d.status, 1000);
+    int records = 1;
+    while (file.readNext(d))
+        ++records;
+    EXPECT_EQ(records, 3);
+    EXPECT_EQ(file.find(4, nullptr), 40);
+    EXPECT_EQ(file.find(9, nullptr), 20);
+}
+
+TEST(DescriptorFile, ReadAllCutsATornTailSoLaterAppendsStayReadable) {
+    TempFolder folder;
+    const std::string path = folder.file("histdata.bin");
+    const std::string good = record(1, 1, {10, 11});
+    writeBytes(path, good + record(2, 1, {20, 21, 22}).substr(0, 30));
+    DescriptorFile file;
+    ASSERT_TRUE(file.open(path));
+    std::vector<uint32_t> offsets;
+    ASSERT_TRUE(file.readAll(
+        [&](uint32_t offset, const MessageDescriptor&) { offsets.push_back(offset); }));
+    EXPECT_EQ(offsets, std::vector<uint32_t>{0});
+    EXPECT_EQ(FileSystem::fileSize(path), 28);
+
+    ASSERT_TRUE(file.add(descriptor(3, {30})));
+    ASSERT_TRUE(file.close());
+    EXPECT_EQ(readBytes(path), good + record(3, 1, {30}));
+}
+
+TEST(DescriptorFile, ReadAllAlsoCutsAtAnImpossibleCount) {
+    TempFolder folder;
+    const std::string path = folder.file("histdata.bin");
+    writeBytes(path, record(1, 1, {10}) + le32(1) + le32(1) + le32(10001) + le64(0));
+    DescriptorFile file;
+    ASSERT_TRUE(file.open(path));
+    int records = 0;
+    ASSERT_TRUE(file.readAll([&](uint32_t, const MessageDescriptor&) { ++records; }));
+    EXPECT_EQ(records, 1);
+    EXPECT_EQ(FileSystem::fileSize(path), 20);
+}
+
+TEST(DescriptorFile, AppendRecordToSkipsNonPositiveStatusAndRefusesBadOffsets) {
+    TempFolder folder;
+    const std::string path = folder.file("histdata.bin");
+    writeBytes(path, record(1, 0, {1}) + record(2, -4, {2}) + record(3, 1000, {3}));
+    DescriptorFile file;
+    ASSERT_TRUE(file.open(path));
+    HTTPParser::IOB out;
+    EXPECT_TRUE(file.appendRecordTo(0, out));
+    EXPECT_TRUE(file.appendRecordTo(20, out));
+    EXPECT_TRUE(file.appendRecordTo(40, out));
+    EXPECT_EQ(contents(out), record(3, 1000, {3}));
+    EXPECT_FALSE(file.appendRecordTo(60, out));          // end of file
+    EXPECT_FALSE(file.appendRecordTo(50, out));          // inside a record: short read
+    EXPECT_FALSE(file.appendRecordTo(0x7fffffff, out));  // far beyond
+    EXPECT_EQ(contents(out), record(3, 1000, {3}));
+}
+
+TEST(DescriptorFile, CompactKeepsTheNewestRecordsAndRebuildsTheIndex) {
+    TempFolder folder;
+    const std::string path = folder.file("histdata.bin");
+    DescriptorFile file;
+    ASSERT_TRUE(file.open(path));
+    for (int64_t v = 1; v <= 4; ++v)
+        ASSERT_TRUE(file.add(descriptor(uint32_t(v), {v})));
+    EXPECT_EQ(file.compact(4), 0);
+    EXPECT_EQ(file.compact(2), 40);
+    EXPECT_EQ(readBytes(path), record(3, 1, {3}) + record(4, 1, {4}));
+    EXPECT_EQ(file.indexSize(), 2u);
+    EXPECT_EQ(file.find(3, nullptr), 0);
+    EXPECT_EQ(file.find(4, nullptr), 20);
+    EXPECT_EQ(file.find(1, nullptr), -1);
+    EXPECT_FALSE(FileSystem::fileExists(path + ".new"));
+    EXPECT_EQ(readBytes(path + ".fm").size(), 24u);
+
+    // The file stays usable: appends land behind the kept records.
+    ASSERT_TRUE(file.add(descriptor(5, {5})));
+    EXPECT_EQ(file.find(5, nullptr), 40);
+    ASSERT_TRUE(file.close());
+    EXPECT_EQ(FileSystem::fileSize(path), 60);
+}
