@@ -292,3 +292,45 @@ TEST(XMLReader, DelegatesSubTreeAndComesBack) {
     EXPECT_EQ(reader.hooks,
               (Events{"start:r", "start:sub", "done:sub", "start:y", "text:y=2", "text:r=2"}));
 }
+
+TEST(XMLParser, MutatedDocumentsNeverCrashOrHang) {
+    const std::string seed =
+        "<?xml version=\"1.0\"?>\r\n<config>\r\n  <port>17080</port><!-- c -->\r\n"
+        "  <default_acl enabled_get=\"1\" enabled_post=\"0\"/>\r\n  <access_list>\r\n"
+        "\t\t<acl host=\"a&amp;b\" enabled_get=\"1\" enabled_post=\"1\"/>\r\n"
+        "  </access_list>\r\n</config>";
+    const std::string alphabet = "<>/\"=!-?&; \t\r\n0123456789axq";
+    uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = seed;
+        int edits = 1 + static_cast<int>(next() % 6);
+        for (int e = 0; e < edits && !text.empty(); ++e) {
+            size_t at = next() % text.size();
+            char c = alphabet[next() % alphabet.size()];
+            switch (next() % 3) {
+                case 0:
+                    text.erase(at, 1 + next() % 8);
+                    break;
+                case 1:
+                    text.insert(at, 1, c);
+                    break;
+                default:
+                    text[at] = c;
+                    break;
+            }
+        }
+        HookRecorder reader;
+        XML::SAXParser parser;
+        parser.setContentHandler(&reader);
+        parser.parseString(text);
+        Recorder recorder;
+        parser.setContentHandler(&recorder);
+        if (parser.parseString(text)) {
+            EXPECT_EQ(recorder.events.back(), "endDocument");
+        }
+    }
+}
