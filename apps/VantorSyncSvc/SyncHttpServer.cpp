@@ -1,0 +1,105 @@
+#include "apps/VantorSyncSvc/SyncHttpServer.h"
+
+#include <cstdio>
+
+#include "apps/VantorSyncSvc/SvcLog.h"
+#include "apps/VantorSyncSvc/SyncService.h"
+#include "platform/NumberText.h"
+
+using HTTPParser::HTTPRequest;
+using HTTPParser::HTTPResponse;
+
+namespace {
+
+std::string formatIndex(uint32_t index) {
+    char text[100];
+    std::snprintf(text, sizeof text, "%d", static_cast<int32_t>(index));
+    return text;
+}
+
+std::string fieldValueOr(const HTTPRequest& request, const char* name, const char* fallback) {
+    const HTTPParser::HeaderField* field = request.headers().find(name);
+    return field ? field->getValue() : std::string(fallback);
+}
+
+}  // namespace
+
+SyncHttpServer::SyncHttpServer(ServerSocket* responder) : HttpServer(responder) {}
+
+bool SyncHttpServer::checkAccess(const HTTPRequest& request, bool forGet) {
+    const HTTPParser::HeaderField* host = request.headers().find("User-Host");
+    if (host == nullptr)
+        return false;
+    AccessRights rights = SyncService::instance().rightsForHost(host->getValue());
+    return forGet ? rights.allowGet : rights.allowPost;
+}
+
+void SyncHttpServer::logAccess(const HTTPRequest& request, HTTPResponse& response) {
+    if (!SyncService::instance().getValues().logEnabled)
+        return;
+    std::string ip = fieldValueOr(request, "Remote-IP", "unknown_ip");
+    std::string host = fieldValueOr(request, "User-Host", "unknown");
+    std::string method = request.getMethod();
+    std::string path = request.getPath();
+    SvcLog::instance().write("%s %s %s %s %d %d %d", ip.c_str(), host.c_str(), method.c_str(),
+                             path.c_str(), response.getStatusCode(),
+                             static_cast<int>(request.getBody().length()),
+                             static_cast<int>(response.getBody().length()));
+}
+
+bool SyncHttpServer::answerDenied(const HTTPRequest& request, HTTPResponse& response) {
+    if (const HTTPParser::HeaderField* start = request.headers().find("startIndex")) {
+        response.headers().add("newIndex", start->value);
+    }
+    logAccess(request, response);
+    return true;
+}
+
+bool SyncHttpServer::handlePull(Collection collection, const HTTPRequest& request,
+                                HTTPResponse& response) {
+    const HTTPParser::HeaderField* start = request.headers().find("startIndex");
+    if (!checkAccess(request, true))
+        return answerDenied(request, response);
+    uint32_t startIndex = start ? static_cast<uint32_t>(leadingNumber(start->value)) : 0;
+    uint32_t newIndex = 0;
+    SyncService& service = SyncService::instance();
+    bool ok = collection == Collection::Whitelist
+                  ? service.getWhitelistUpdates(startIndex, response.getBody(), newIndex)
+                  : service.getTrainingDbUpdates(startIndex, response.getBody(), newIndex);
+    if (ok)
+        response.headers().add("newIndex", formatIndex(newIndex));
+    logAccess(request, response);
+    return ok;
+}
+
+bool SyncHttpServer::handlePush(Collection collection, const HTTPRequest& request,
+                                HTTPResponse& response) {
+    if (!checkAccess(request, false))
+        return answerDenied(request, response);
+    uint32_t newIndex = 0;
+    SyncService& service = SyncService::instance();
+    bool ok = collection == Collection::Whitelist
+                  ? service.postWhitelistUpdates(request.getBody(), newIndex)
+                  : service.postTrainingDbUpdates(request.getBody(), newIndex);
+    if (ok)
+        response.headers().add("newIndex", formatIndex(newIndex));
+    logAccess(request, response);
+    return ok;
+}
+
+bool SyncHttpServer::handleGetWhitelistUpdates(const HTTPRequest& request, HTTPResponse& response) {
+    return handlePull(Collection::Whitelist, request, response);
+}
+
+bool SyncHttpServer::handlePostWhitelistUpdates(const HTTPRequest& request,
+                                                HTTPResponse& response) {
+    return handlePush(Collection::Whitelist, request, response);
+}
+
+bool SyncHttpServer::handleGetTrainingUpdates(const HTTPRequest& request, HTTPResponse& response) {
+    return handlePull(Collection::TrainingDb, request, response);
+}
+
+bool SyncHttpServer::handlePostTrainingUpdates(const HTTPRequest& request, HTTPResponse& response) {
+    return handlePush(Collection::TrainingDb, request, response);
+}

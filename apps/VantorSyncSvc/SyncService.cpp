@@ -1,0 +1,137 @@
+#include "apps/VantorSyncSvc/SyncService.h"
+
+#include "apps/VantorSyncSvc/SvcLog.h"
+#include "platform/FileSystem.h"
+
+namespace {
+constexpr int kHttpSessionKind = 1;
+}
+
+SyncService& SyncService::instance() {
+    static SyncService service;
+    return service;
+}
+
+SyncService::SyncService() : settings_(Settings::Owner::Service), server_(&socket_) {}
+
+bool SyncService::startup() {
+    AutoLock lock(mainLock_);
+    SvcLog::instance().setFolder(dataFolder());
+    std::string path = configPath();
+    if (!FileSystem::fileExists(path))
+        saveFile(path);
+    // An unreadable file is replaced by what the model holds, so the next start reads it.
+    if (!loadFile(path))
+        saveFile(path);
+    SettingsData values = getValues();
+    SvcLog::instance().setEnabled(values.logEnabled);
+    SvcLog::instance().setLifetime(values.logFileLifetime);
+    whitelist_.load(dataFolder());
+    trainingDb_.load(dataFolder());
+    startServer();
+    return true;
+}
+
+void SyncService::shutdown() {
+    AutoLock lock(mainLock_);
+    saveFile(configPath());
+    stopServer();
+    whitelist_.save(dataFolder());
+    trainingDb_.flush();
+}
+
+bool SyncService::isRunning() {
+    AutoLock lock(mainLock_);
+    return running_;
+}
+
+int SyncService::listeningPort() {
+    AutoLock lock(mainLock_);
+    return running_ ? port_ : 0;
+}
+
+bool SyncService::startServer() {
+    AutoLock lock(mainLock_);
+    server_.start();
+    SettingsData values = getValues();
+    // A port outside the TCP range must not wrap around to some other port.
+    if (values.port < 0 || values.port > 65535) {
+        server_.stop();
+        return false;
+    }
+    if (socket_.start(static_cast<uint16_t>(values.port), kHttpSessionKind, &server_)) {
+        running_ = true;
+        port_ = values.port;
+        return true;
+    }
+    server_.stop();
+    return false;
+}
+
+bool SyncService::stopServer() {
+    AutoLock lock(mainLock_);
+    socket_.stop();
+    server_.stop();
+    running_ = false;
+    return true;
+}
+
+bool SyncService::getWhitelistUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
+                                      uint32_t& newIndex) {
+    if (!getValues().commonWhitelistEnabled) {
+        newIndex = 0;
+        return false;
+    }
+    return whitelist_.getUpdates(startIndex, responseBody, newIndex);
+}
+
+bool SyncService::postWhitelistUpdates(const HTTPParser::IOB& requestBody, uint32_t& newIndex) {
+    SettingsData values = getValues();
+    if (!values.commonWhitelistEnabled) {
+        newIndex = 0;
+        return false;
+    }
+    bool ok = whitelist_.postUpdates(requestBody, newIndex);
+    if (ok)
+        whitelist_.trimHistory(values.commonWhitelistMaxSize);
+    // A push is acknowledged only once it is on disk: a failed save fails the request.
+    if (!whitelist_.save(dataFolder()))
+        ok = false;
+    return ok;
+}
+
+bool SyncService::getTrainingDbUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
+                                       uint32_t& newIndex) {
+    if (!getValues().commonTrainingDbEnabled) {
+        newIndex = 0;
+        return false;
+    }
+    return trainingDb_.getUpdates(startIndex, responseBody, newIndex);
+}
+
+bool SyncService::postTrainingDbUpdates(const HTTPParser::IOB& requestBody, uint32_t& newIndex) {
+    SettingsData values = getValues();
+    if (!values.commonTrainingDbEnabled) {
+        newIndex = 0;
+        return false;
+    }
+    bool ok = trainingDb_.postUpdates(requestBody, newIndex);
+    if (ok)
+        trainingDb_.trimHistory(static_cast<uint32_t>(values.commonTrainingDbMaxSize));
+    if (!trainingDb_.reopen())
+        ok = false;
+    return ok;
+}
+
+int32_t SyncService::whitelistCount() {
+    return whitelist_.count();
+}
+int32_t SyncService::trainingDbCount() {
+    return trainingDb_.count();
+}
+void SyncService::clearWhitelist() {
+    whitelist_.clear();
+}
+void SyncService::clearTrainingDb() {
+    trainingDb_.clear();
+}

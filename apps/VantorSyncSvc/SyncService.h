@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "apps/VantorSyncSvc/SyncHttpServer.h"
+#include "config/ByteStream.h"
+#include "config/Settings.h"
+#include "net/ServerSocket.h"
+#include "platform/AutoLock.h"
+#include "storage/CommonTrainingDb.h"
+#include "storage/CommonWhitelist.h"
+
+// The one object of the service program that owns everything that lasts:
+// settings, request queue, listening socket and both stores.
+class SyncService {
+  public:
+    static SyncService& instance();
+
+    SyncService(const SyncService&) = delete;
+    SyncService& operator=(const SyncService&) = delete;
+
+    bool startup();
+    void shutdown();
+
+    bool isRunning();
+    bool startServer();
+    bool stopServer();
+    // The port the HTTP server listens on while running; 0 otherwise.
+    int listeningPort();
+
+    bool getWhitelistUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
+                             uint32_t& newIndex);
+    bool postWhitelistUpdates(const HTTPParser::IOB& requestBody, uint32_t& newIndex);
+    bool getTrainingDbUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
+                              uint32_t& newIndex);
+    bool postTrainingDbUpdates(const HTTPParser::IOB& requestBody, uint32_t& newIndex);
+    int32_t whitelistCount();
+    int32_t trainingDbCount();
+    void clearWhitelist();
+    void clearTrainingDb();
+
+    SettingsData getValues() const { return settings_.getValues(); }
+    AccessRights rightsForHost(const std::string& host) const {
+        return settings_.rightsForHost(host);
+    }
+    std::string dataFolder() const { return settings_.dataFolder(); }
+    bool loadFile(const std::string& path) { return settings_.loadFile(path); }
+    bool saveFile(const std::string& path) { return settings_.saveFile(path); }
+    bool exportConfig(ByteStream& stream) { return settings_.exportConfig(stream); }
+    bool importConfig(ByteStream& stream) { return settings_.importConfig(stream); }
+
+  private:
+    SyncService();
+    ~SyncService() = default;
+
+    std::string configPath() const { return dataFolder() + "config.xml"; }
+
+    // Members in this order: settings first (its construction picks the data
+    // folder), the queue's responder is the socket built right after it.
+    Settings settings_;
+    SyncHttpServer server_;
+    ServerSocket socket_;
+    bool running_ = false;
+    int port_ = 0;
+    CommonWhitelist whitelist_;
+    CommonTrainingDb trainingDb_;
+    CriticalSection mainLock_;
+};

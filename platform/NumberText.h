@@ -1,0 +1,9 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Numbers in texts (configuration values, protocol indexes, lengths) are read the
+// same way everywhere: white space skipped, an optional sign, decimal digits up to
+// the first other character. No digits gives 0; values beyond 32 bits are clamped.
+int32_t leadingNumber(const std::string& text);

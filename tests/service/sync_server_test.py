@@ -1,0 +1,329 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the sync server program against real clients.
+
+Each test starts build/bin/VantorSyncSvc -Foreground in a private data folder
+on a free port and talks to it with Python's http.client, raw sockets and curl.
+"""
+import http.client
+import os
+import random
+import re
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+SERVER = None  # set from argv
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wl_record(op, key):
+    return struct.pack("<Bq", op, key)
+
+
+def descriptor(label, values, status=1):
+    return struct.pack("<IiI", label, status, len(values)) + struct.pack(
+        "<%dq" % len(values), *values)
+
+
+def config_text(port, extra=""):
+    return ("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config>\r\n"
+            "  <port>%d</port>\r\n%s</config>" % (port, extra))
+
+
+class Server:
+    """One server process with its own data folder (XDG_CONFIG_HOME)."""
+
+    def __init__(self, home, port=None, config_extra="", write_config=True):
+        self.home = home
+        self.folder = os.path.join(home, "VantorSyncSvc")
+        os.makedirs(self.folder, exist_ok=True)
+        self.port = port or free_port()
+        if write_config:
+            with open(self.path("config.xml"), "wb") as f:
+                f.write(config_text(self.port, config_extra).encode())
+        self.proc = None
+        self.banner = ""
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def start(self, expect_listening=True):
+        env = dict(os.environ, XDG_CONFIG_HOME=self.home, VANTORSYNC_BUS="none",
+                   HOME=self.home)
+        self.proc = subprocess.Popen([SERVER, "-Foreground"], env=env, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, text=True)
+        self.banner = self.proc.stdout.readline()
+        if expect_listening and "listening on port %d" % self.port not in self.banner:
+            raise AssertionError("server did not start: %r" % self.banner)
+        return self
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            code = self.proc.wait(timeout=30)
+            self.proc.stdout.close()
+            return code
+        return None
+
+    def kill(self):
+        self.proc.kill()
+        self.proc.wait(timeout=30)
+        self.proc.stdout.close()
+
+    def request(self, method, path, body=b"", headers=None):
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        conn.request(method, path, body=body, headers=headers or {})
+        response = conn.getresponse()
+        data = response.read()
+        conn.close()
+        return response, data
+
+    def raw(self, request_bytes):
+        """Sends bytes, returns everything until the server closes or goes quiet."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=30) as s:
+            s.sendall(request_bytes)
+            s.settimeout(1.0)
+            chunks = []
+            try:
+                while True:
+                    chunk = s.recv(65536)
+                    if not chunk:
+                        break
+                    chunks.append(chunk)
+            except socket.timeout:
+                pass
+            return b"".join(chunks)
+
+
+class ServerTest(unittest.TestCase):
+    config_extra = ""
+
+    def setUp(self):
+        self.home = tempfile.mkdtemp(prefix="vssvc")
+        self.server = Server(self.home, config_extra=self.config_extra).start()
+
+    def tearDown(self):
+        if self.server.proc.poll() is None:
+            self.server.stop()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    def push_wl(self, records, host="ws1"):
+        return self.server.request("POST", "/post_wl_updates", b"".join(records),
+                                   {"User-Host": host})
+
+    def pull_wl(self, start, host="ws1"):
+        return self.server.request("GET", "/get_wl_updates", b"",
+                                   {"User-Host": host, "startIndex": str(start)})
+
+    def log_lines(self):
+        lines = []
+        for name in sorted(os.listdir(self.server.folder)):
+            if name.endswith(".log"):
+                with open(self.server.path(name), "rb") as f:
+                    lines += f.read().split(b"\r\n")[:-1]
+        return lines
+
+
+class ProtocolTest(ServerTest):
+    def test_version_answers_without_access_check_or_log(self):
+        for method in ("GET", "POST", "FETCH"):
+            response, body = self.server.request(method, "/version", b"ignored")
+            self.assertEqual((response.status, body), (200, b"1.0"))
+        raw = self.server.raw(b"GET /VERSION HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.assertEqual(raw, b"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n1.0")
+        self.assertEqual(self.log_lines(), [])
+
+    def test_whitelist_push_and_pull_exact_bytes(self):
+        body = wl_record(1, 5) + wl_record(1, -3) + b"\x01\x02"  # trailing partial record
+        raw = self.server.raw(b"POST /post_wl_updates HTTP/1.1\r\nUser-Host: ws1\r\n"
+                              b"Content-Length: %d\r\n\r\n" % len(body) + body)
+        self.assertEqual(raw, b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nnewIndex: 2\r\n\r\n")
+        raw = self.server.raw(b"GET /get_wl_updates HTTP/1.1\r\nUser-Host: ws1\r\n"
+                              b"startIndex: 0\r\n\r\n")
+        self.assertEqual(raw, b"HTTP/1.1 200 OK\r\nnewIndex: 2\r\nContent-Length: 18\r\n\r\n" +
+                         wl_record(1, 5) + wl_record(1, -3))
+        response, data = self.pull_wl(2)
+        self.assertEqual((data, response.getheader("newIndex")), (b"", "2"))
+        # A start index of -1 is 4294967295: ahead of the end, so everything held, no marker.
+        response, data = self.pull_wl(-1)
+        self.assertEqual(data, wl_record(1, 5) + wl_record(1, -3))
+        # A push without a whole record answers index 0.
+        response, data = self.push_wl([b"\x01" * 8])
+        self.assertEqual(response.getheader("newIndex"), "0")
+
+    def test_access_denied_echoes_start_index(self):
+        response, data = self.server.request("GET", "/get_wl_updates", b"",
+                                             {"startIndex": "57abc"})
+        self.assertEqual((response.status, data, response.getheader("newIndex")),
+                         (200, b"", "57abc"))
+        response, data = self.server.request("POST", "/post_wl_updates", wl_record(1, 9), {})
+        self.assertEqual((response.status, response.getheader("newIndex")), (200, None))
+        response, data = self.pull_wl(0)
+        self.assertEqual(data, b"")  # the denied push stored nothing
+
+    def test_training_db_push_and_pull(self):
+        d1 = descriptor(7, [1, 2, 3])
+        d2 = descriptor(8, [10, 20])
+        response, _ = self.server.request("POST", "/post_ts_updates", d1 + d2,
+                                          {"User-Host": "ws1"})
+        self.assertEqual((response.status, response.getheader("newIndex")), (200, "2"))
+        response, data = self.server.request("GET", "/get_ts_updates", b"",
+                                             {"User-Host": "ws1", "startIndex": "0"})
+        self.assertEqual((data, response.getheader("newIndex")), (d1 + d2, "2"))
+        response, data = self.server.request("GET", "/get_ts_updates", b"",
+                                             {"User-Host": "ws1", "startIndex": "1"})
+        self.assertEqual(data, d2)
+
+    def test_unknown_path_gets_failure_and_close(self):
+        raw = self.server.raw(b"GET /versions HTTP/1.1\r\n\r\n")
+        self.assertEqual(raw, b"HTTP/1.1 500 Request failed\r\nContent-Type: text/html\r\n"
+                              b"Connection: close\r\nContent-Length: 0\r\n\r\n")
+
+    def test_log_line_per_collection_request(self):
+        self.push_wl([wl_record(1, 1), wl_record(1, 2)])
+        self.pull_wl(0, host="other")
+        lines = self.log_lines()
+        self.assertEqual(len(lines), 2)
+        self.assertRegex(lines[0].decode(),
+                         r"^\d\d:\d\d:\d\d 127\.0\.0\.1 ws1 POST /post_wl_updates 200 18 0$")
+        self.assertRegex(lines[1].decode(),
+                         r"^\d\d:\d\d:\d\d 127\.0\.0\.1 other GET /get_wl_updates 200 0 18$")
+
+    def test_curl_push_and_pull(self):
+        curl = shutil.which("curl")
+        if not curl:
+            self.skipTest("curl missing")
+        body_file = os.path.join(self.home, "body.bin")
+        with open(body_file, "wb") as f:
+            f.write(b"".join(wl_record(1, k) for k in range(20000)))  # large: Expect: 100-continue
+        out = subprocess.run([curl, "-s", "-i", "--data-binary", "@" + body_file,
+                              "-H", "User-Host: ws1", "-H", "Content-Type:",
+                              "http://127.0.0.1:%d/post_wl_updates" % self.server.port],
+                             capture_output=True, timeout=60)
+        self.assertIn(b"newIndex: 20000", out.stdout)
+        out = subprocess.run([curl, "-s", "-H", "User-Host: ws1", "-H", "startIndex: 19999",
+                              "http://127.0.0.1:%d/get_wl_updates" % self.server.port],
+                             capture_output=True, timeout=60)
+        self.assertEqual(out.stdout, wl_record(1, 19999))
+
+
+class AccessListTest(ServerTest):
+    config_extra = ("  <default_acl enabled_get=\"1\" enabled_post=\"0\"/>\r\n"
+                    "  <access_list>\r\n\t\t<acl host=\"ws1\" enabled_get=\"0\" enabled_post=\"1\"/>"
+                    "\r\n  </access_list>\r\n")
+
+    def test_exact_host_match_and_default_rights(self):
+        response, _ = self.push_wl([wl_record(1, 4)], host="ws1")
+        self.assertEqual(response.getheader("newIndex"), "1")
+        response, data = self.pull_wl(0, host="ws1")  # ws1 may not pull
+        self.assertEqual((data, response.getheader("newIndex")), (b"", "0"))
+        response, data = self.pull_wl(0, host="WS1")  # another host: default rights
+        self.assertEqual(data, wl_record(1, 4))
+        response, _ = self.push_wl([wl_record(1, 5)], host="WS1")
+        self.assertEqual(response.getheader("newIndex"), None)
+
+
+class SwitchedOffTest(ServerTest):
+    config_extra = "  <common_training_db_enabled>0</common_training_db_enabled>\r\n"
+
+    def test_switched_off_collection_fails_and_logs(self):
+        raw = self.server.raw(b"GET /get_ts_updates HTTP/1.1\r\nUser-Host: ws1\r\n\r\n")
+        self.assertTrue(raw.startswith(b"HTTP/1.1 500 Request failed\r\n"))
+        response, data = self.pull_wl(0)
+        self.assertEqual(response.status, 200)
+        lines = self.log_lines()
+        self.assertEqual(len(lines), 2)
+        self.assertIn(b" GET /get_ts_updates 200 0 0", lines[0])
+
+
+class LifecycleTest(unittest.TestCase):
+    def setUp(self):
+        self.home = tempfile.mkdtemp(prefix="vssvc")
+
+    def tearDown(self):
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    def test_first_start_writes_defaults_and_creates_store_files(self):
+        server = Server(self.home, write_config=False).start(expect_listening=False)
+        try:
+            expected_files = {"config.xml", "whitelist.bin", "whitelist_h.bin", "histdata.bin",
+                              "histdata.bin.fm", "histopt.bin"}
+            with open(server.path("config.xml"), "rb") as f:
+                text = f.read()
+            self.assertTrue(text.startswith(b"<?xml version=\"1.0\" encoding=\"UTF-8\" "
+                                            b"standalone=\"yes\"?>\r\n<config>\r\n"
+                                            b"  <port>17080</port>\r\n"))
+            self.assertTrue(text.endswith(b"</config>"))
+        finally:
+            self.assertEqual(server.stop(), 0)
+        self.assertTrue(expected_files.issubset(set(os.listdir(server.folder))),
+                        os.listdir(server.folder))
+
+    def test_restart_keeps_both_stores_and_indexes(self):
+        server = Server(self.home).start()
+        server.request("POST", "/post_wl_updates", wl_record(1, 11) + wl_record(1, 12),
+                       {"User-Host": "a"})
+        server.request("POST", "/post_ts_updates", descriptor(1, [5, 6]), {"User-Host": "a"})
+        self.assertEqual(server.stop(), 0)
+        server = Server(self.home, port=server.port, write_config=False).start()
+        try:
+            response, data = server.request("GET", "/get_wl_updates", b"",
+                                            {"User-Host": "a", "startIndex": "1"})
+            self.assertEqual((data, response.getheader("newIndex")), (wl_record(1, 12), "2"))
+            response, data = server.request("GET", "/get_ts_updates", b"",
+                                            {"User-Host": "a", "startIndex": "0"})
+            self.assertEqual((data, response.getheader("newIndex")), (descriptor(1, [5, 6]), "1"))
+        finally:
+            server.stop()
+
+    def test_acknowledged_pushes_survive_kill(self):
+        server = Server(self.home).start()
+        acknowledged = []
+        stop = threading.Event()
+
+        def pusher(base):
+            key = base
+            while not stop.is_set():
+                try:
+                    response, _ = server.request("POST", "/post_wl_updates", wl_record(1, key),
+                                                 {"User-Host": "a"})
+                    if response.status == 200:
+                        acknowledged.append(key)
+                    key += 1
+                except OSError:
+                    return
+
+        threads = [threading.Thread(target=pusher, args=(n * 1000000,)) for n in range(3)]
+        for t in threads:
+            t.start()
+        time.sleep(random.uniform(0.5, 1.5))
+        server.kill()
+        stop.set()
+        for t in threads:
+            t.join()
+        self.assertGreater(len(acknowledged), 0)
+        server = Server(self.home, port=server.port, write_config=False).start()
+        try:
+            _, data = server.request("GET", "/get_wl_updates", b"",
+                                     {"User-Host": "a", "startIndex": "0"})
+            held = {struct.unpack_from("<q", data, i + 1)[0] for i in range(0, len(data), 9)}
+            self.assertTrue(set(acknowledged).issubset(held))
+        finally:
+            server.stop()
+
+
+if __name__ == "__main__":
+    SERVER = sys.argv.pop(1)
+    unittest.main(verbosity=2)
