@@ -1,11 +1,13 @@
 #include "storage/DescriptorFile.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "platform/AtomicFile.h"
 
@@ -284,45 +286,89 @@ int32_t DescriptorFile::compact(uint32_t maxCount) {
         keepFrom = position_;
     }
 
-    const std::string newPath = dataPath_ + ".new";
-    Storage::FlatStorage copy;
-    if (!copy.open(newPath, "wb"))
+    // Pending appends must reach the file before it is read beside the stream.
+    if (std::fflush(data_.stream()) != 0)
         return 0;
-    useLargeBuffer(copy);
-    Index rebuilt;
-    rebuilt.reserve(std::min<size_t>(fingerprints, maxCount));
-    int64_t copied = 0;
-    bool ok = seekTo(keepFrom, false);
-    while (ok) {
-        ReadResult result = readRaw(record);
-        if (result == ReadResult::end)
-            break;
-        ok = result == ReadResult::ok && DescriptorRecord::write(copy, record);
-        rebuilt.set(record.fingerprint, int32_t(copied));
-        copied += record.recordSize();
-    }
-    // The copy must be on the disk before it replaces the only other copy of the records.
-    if (ok)
-        ok = copy.sync();
-    copy.close();
-    if (!ok) {
-        std::remove(newPath.c_str());
-        position_ = -1;
+    position_ = -1;
+    const std::string newPath = dataPath_ + ".new";
+    int64_t keptEnd = keepFrom;
+    if (!copyRecords(keepFrom, newPath, keptEnd)) {
+        ::unlink(newPath.c_str());
         return 0;
     }
 
     data_.close();
     if (std::rename(newPath.c_str(), dataPath_.c_str()) != 0) {
-        std::remove(newPath.c_str());
+        ::unlink(newPath.c_str());
         if (!openData())
             isOpen_ = false;
         return 0;
     }
     syncParentFolder(dataPath_);
-    index_ = std::move(rebuilt);
-    if (!indexPath_.empty())
-        index_.save(indexPath_);  // retried by the next sync or close
+
+    // The index named the newest record of every fingerprint, so the kept records'
+    // entries are exactly those at or behind the first kept record, moved by the shift.
+    Index shifted;
+    shifted.reserve(std::min<size_t>(fingerprints, maxCount));
+    index_.forEach([&](int64_t fingerprint, int32_t offset) {
+        if (offset >= keepFrom && offset < keptEnd)
+            shifted.set(fingerprint, int32_t(offset - keepFrom));
+    });
+    index_ = std::move(shifted);
+    // The index file follows with the next sync or close; a load rebuilds it from the records.
     if (!openData())
         isOpen_ = false;
     return int32_t(keepFrom);
+}
+
+bool DescriptorFile::copyRecords(int64_t from, const std::string& newPath, int64_t& keptEnd) {
+    const int in = fileno(data_.stream());
+    const int out = ::open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0)
+        return false;
+    // Whole blocks move at once; only the record heads are looked at, to copy whole
+    // records and stop at the first one that cannot be read, as a load would.
+    constexpr size_t kBlock = 1 << 20;  // more than the largest record
+    std::unique_ptr<uint8_t[]> block(new uint8_t[kBlock]);
+    size_t carried = 0;
+    int64_t readFrom = from;
+    bool ok = true, damaged = false;
+    keptEnd = from;
+    while (ok && !damaged) {
+        const ssize_t got = ::pread(in, block.get() + carried, kBlock - carried, readFrom);
+        if (got < 0)
+            ok = false;
+        if (got <= 0)
+            break;
+        readFrom += got;
+        const size_t available = carried + size_t(got);
+        size_t whole = 0;
+        while (whole + MessageDescriptor::kHeaderSize <= available) {
+            uint32_t label = 0, count = 0;
+            int32_t status = 0;
+            if (!DescriptorRecord::decodeHeader(block.get() + whole, label, status, count)) {
+                damaged = true;
+                break;
+            }
+            const size_t size = MessageDescriptor::kHeaderSize + 8 * size_t(count);
+            if (whole + size > available)
+                break;
+            whole += size;
+        }
+        for (size_t done = 0; ok && done < whole;) {
+            const ssize_t put = ::write(out, block.get() + done, whole - done);
+            if (put <= 0)
+                ok = false;
+            done += put > 0 ? size_t(put) : 0;
+        }
+        keptEnd += int64_t(whole);
+        carried = available - whole;
+        std::memmove(block.get(), block.get() + whole, carried);
+    }
+    // The copy must be on the disk before it replaces the only other copy of the records.
+    if (ok && ::fsync(out) != 0)
+        ok = false;
+    if (::close(out) != 0)
+        ok = false;
+    return ok;
 }

@@ -81,6 +81,8 @@ class DescriptorFile {
     int32_t append(const MessageDescriptor& descriptor);
     bool truncateTo(int64_t length);
     bool readBytes(void* buffer, size_t size);
+    // Copies the whole records from offset from on into a new file and syncs it.
+    bool copyRecords(int64_t from, const std::string& newPath, int64_t& keptEnd);
 
     bool isOpen_ = false;
     int32_t currentOffset_ = 0;

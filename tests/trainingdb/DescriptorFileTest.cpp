@@ -122,11 +122,45 @@ TEST(DescriptorFile, CompactKeepsTheNewestRecordsAndRebuildsTheIndex) {
     EXPECT_EQ(file.find(4, nullptr), 20);
     EXPECT_EQ(file.find(1, nullptr), -1);
     EXPECT_FALSE(FileSystem::fileExists(path + ".new"));
-    EXPECT_EQ(readBytes(path + ".fm").size(), 24u);
 
     // The file stays usable: appends land behind the kept records.
     ASSERT_TRUE(file.add(descriptor(5, {5})));
     EXPECT_EQ(file.find(5, nullptr), 40);
     ASSERT_TRUE(file.close());
     EXPECT_EQ(FileSystem::fileSize(path), 60);
+    EXPECT_EQ(readBytes(path + ".fm").size(), 36u);
+}
+
+TEST(DescriptorFile, CompactStopsCopyingAtADamagedRecord) {
+    TempFolder folder;
+    const std::string path = folder.file("histdata.bin");
+    // Three good records, then a head with an impossible count and a record behind it.
+    writeBytes(path, record(1, 1, {1}) + record(2, 1, {2}) + record(3, 1, {3}) + le32(4) + le32(1) +
+                         le32(20000) + record(5, 1, {5}));
+    DescriptorFile file;
+    ASSERT_TRUE(file.open(path));
+    MessageDescriptor d;
+    ASSERT_TRUE(file.readFirst(d));
+    while (file.readNext(d)) {
+    }
+    ASSERT_EQ(file.indexSize(), 3u);
+    EXPECT_EQ(file.compact(1), 40);
+    EXPECT_EQ(readBytes(path), record(3, 1, {3}));
+    EXPECT_EQ(file.indexSize(), 1u);
+    EXPECT_EQ(file.find(3, nullptr), 0);
+}
+
+TEST(DescriptorFile, CompactSeesAppendsStillInTheStreamBuffer) {
+    TempFolder folder;
+    const std::string path = folder.file("histdata.bin");
+    DescriptorFile file;
+    ASSERT_TRUE(file.open(path));
+    for (int64_t v = 1; v <= 3; ++v)
+        ASSERT_TRUE(file.add(descriptor(1, {v, v * 1000})));
+    EXPECT_EQ(file.compact(0), 84);
+    EXPECT_EQ(file.dataSize(), 0);
+    EXPECT_EQ(file.indexSize(), 0u);
+    ASSERT_TRUE(file.add(descriptor(1, {7})));
+    ASSERT_TRUE(file.close());
+    EXPECT_EQ(readBytes(path), record(1, 1, {7}));
 }
