@@ -16,6 +16,7 @@ const char kHeadEnd[] = "\r\n\r\n";
 // A head that has not ended within this many bytes is not from a real client; holding
 // more per connection would let a few connections claim the memory of many.
 constexpr uint32_t kMaxHeadLength = 1024 * 1024;
+constexpr uint32_t kKeptBlockSize = 64 * 1024;
 
 }  // namespace
 
@@ -149,10 +150,15 @@ void HTTPRequestReader::nextRequest() {
     continueRequested_ = false;
     state_ = Idle;
     if (currentLength() == 0) {
-        // Keep the block: a keep-alive connection reuses it for every request.
-        buffer_.setLength(0);
-        if (buffer_.data() != nullptr)
-            buffer_.data()[0] = 0;
+        // A keep-alive connection reuses a small block for every request; a block
+        // grown for a large body is given back instead of held while the client idles.
+        if (buffer_.capacity() > kKeptBlockSize) {
+            buffer_.clear();
+        } else {
+            buffer_.setLength(0);
+            if (buffer_.data() != nullptr)
+                buffer_.data()[0] = 0;
+        }
         start_ = 0;
         return;
     }
