@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "com/ManagementBus.h"
+
+// What one run of VantorSyncCtl was asked to do.
+struct CtlArguments {
+    enum class Action {
+        Help,
+        Status,
+        Start,
+        Stop,
+        Stats,
+        ConfigGet,
+        ConfigPut,
+        ClearWhitelist,
+        ClearTrainingDb,
+        Folder,
+    };
+
+    Action action = Action::Help;
+    // The file of "config get FILE" (empty: standard output) or "config put FILE".
+    std::string file;
+    ManagementBus::BusKind bus = ManagementBus::BusKind::System;
+    // Set when the arguments make no sense; then nothing else is to be trusted.
+    std::string error;
+};
+
+// Reads the arguments after the program name. The bus comes from "--bus" (or
+// "--bus=KIND"), else from $VANTORSYNC_BUS, else it is the system bus.
+CtlArguments parseCtlArguments(const std::vector<std::string>& arguments);
+
+extern const char* const kCtlUsage;

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "apps/VantorSyncSvc/ServiceManager.h"
+
+// The three files that make the service known to the machine, written under an
+// install root ("/" on a real system):
+//   the bus activation file  — its SystemdService= line marks service mode,
+//   the bus policy           — who may own the name and who may call the service,
+//   the systemd unit         — present only in service mode.
+class Registration {
+  public:
+    static constexpr const char* kActivationFile =
+        "usr/share/dbus-1/system-services/com.mailvane.VantorSyncSvc.service";
+    static constexpr const char* kPolicyFile =
+        "usr/share/dbus-1/system.d/com.mailvane.VantorSyncSvc.conf";
+    static constexpr const char* kUnitFile = "etc/systemd/system/VantorSyncSvc.service";
+    static constexpr const char* kUnitName = "VantorSyncSvc.service";
+
+    // manager is told about the unit (reload, enable, stop, disable); null when
+    // there is none to tell, as under a test root or on a machine without systemd.
+    Registration(std::string root, std::string programPath, ServiceManager* manager);
+
+    // "Service": reinstalls the systemd service and writes all three files.
+    bool registerService();
+    // "RegServer": removes the service, writes activation (without systemd) and policy.
+    bool registerLocalServer();
+    // "UnregServer": removes all three files, stopping and disabling the service.
+    bool unregister();
+
+    // One line for each failure of the last operation, in the order they happened.
+    const std::vector<std::string>& errors() const { return errors_; }
+
+    std::string activationPath() const { return root_ + kActivationFile; }
+    std::string policyPath() const { return root_ + kPolicyFile; }
+    std::string unitPath() const { return root_ + kUnitFile; }
+
+  private:
+    bool checkProgramPath();
+    bool uninstallService();
+    bool installService();
+    bool writeFile(const std::string& path, const std::string& content);
+    bool removeFileIfPresent(const std::string& path);
+
+    std::string root_;  // always ends in "/"
+    std::string programPath_;
+    ServiceManager* manager_;
+    std::vector<std::string> errors_;
+};
+
+std::string activationFileText(const std::string& programPath, bool startedBySystemd);
+std::string policyFileText();
+std::string unitFileText(const std::string& programPath);
+
+enum class RegisteredMode { NotRegistered, Service, LocalServer };
+
+// What the activation file under root says about how the program is to run.
+RegisteredMode readRegisteredMode(const std::string& root);
+
+// $VANTORSYNC_ROOT, or "/" when it is unset or empty.
+std::string installRootFromEnvironment();
+// True when root names the machine's own root folder.
+bool isSystemRoot(const std::string& root);

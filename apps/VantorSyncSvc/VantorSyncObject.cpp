@@ -1,0 +1,118 @@
+#include "apps/VantorSyncSvc/VantorSyncObject.h"
+
+#include <exception>
+
+#include "apps/VantorSyncSvc/ManagementPayload.h"
+#include "apps/VantorSyncSvc/SyncService.h"
+#include "com/ManagementBus.h"
+#include "config/ByteStream.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+[[noreturn]] void fail(const std::string& message) {
+    throw sdbus::Error(ManagementBus::kFailedError, message);
+}
+
+// Runs one operation so that nothing but sdbus::Error leaves it.
+template <typename Operation>
+auto guarded(const char* what, Operation operation) -> decltype(operation()) {
+    try {
+        return operation();
+    } catch (const sdbus::Error&) {
+        throw;
+    } catch (const std::exception& error) {
+        fail(std::string(what) + " failed: " + error.what());
+    } catch (...) {
+        fail(std::string(what) + " failed");
+    }
+}
+
+}  // namespace
+
+VantorSync::VantorSync(sdbus::IConnection& connection, std::string objectPath)
+    : AdaptorInterfaces(connection, std::move(objectPath)) {
+    registerAdaptor();
+}
+
+VantorSync::~VantorSync() {
+    unregisterAdaptor();
+}
+
+int32_t VantorSync::Enabled() {
+    return guarded("Reading Enabled", [] { return SyncService::instance().isRunning() ? 1 : 0; });
+}
+
+void VantorSync::Enabled(const int32_t& value) {
+    guarded("Setting Enabled", [value] {
+        SyncService& service = SyncService::instance();
+        bool running = service.isRunning();
+        if (value == 0) {
+            if (running)
+                service.stopServer();
+            return;
+        }
+        if (running)
+            return;
+        if (!service.startServer()) {
+            fail("The sync server could not be started: port " +
+                 std::to_string(service.getValues().port) +
+                 " could not be bound (in use or not permitted)");
+        }
+    });
+}
+
+std::vector<uint8_t> VantorSync::Config() {
+    return guarded("Reading Config", [] {
+        SyncService& service = SyncService::instance();
+        MemoryByteStream stream;
+        if (!service.exportConfig(stream)) {
+            fail("The configuration could not be read from " + service.dataFolder() +
+                 "config.xml (missing or unreadable)");
+        }
+        return stream.bytes();
+    });
+}
+
+void VantorSync::Config(const std::vector<uint8_t>& value) {
+    guarded("Setting Config", [&value] {
+        SyncService& service = SyncService::instance();
+        MemoryByteStream stream(value);
+        if (service.importConfig(stream))
+            return;
+        std::string path = service.dataFolder() + "config.xml";
+        std::string stored;
+        if (FileSystem::readFile(path, stored) &&
+            stored == std::string(value.begin(), value.end())) {
+            fail("The configuration text was stored in " + path +
+                 " but is not a valid configuration");
+        }
+        fail("The configuration could not be written to " + path);
+    });
+}
+
+std::vector<uint8_t> VantorSync::Statistics() {
+    return guarded("Reading Statistics", [] {
+        SyncService& service = SyncService::instance();
+        int32_t whitelist = service.whitelistCount();
+        int32_t trainingDb = service.trainingDbCount();
+        return encodeStatistics(whitelist, trainingDb);
+    });
+}
+
+void VantorSync::ClearWhitelist() {
+    guarded("ClearWhitelist", [] { SyncService::instance().clearWhitelist(); });
+}
+
+void VantorSync::ClearTrainingDB() {
+    guarded("ClearTrainingDB", [] { SyncService::instance().clearTrainingDb(); });
+}
+
+std::string VantorSync::ConfigFolder() {
+    return guarded("Reading ConfigFolder", [] {
+        std::string folder = SyncService::instance().dataFolder();
+        if (!isValidUtf8(folder))
+            fail("The data folder's path is not valid UTF-8");
+        return folder;
+    });
+}

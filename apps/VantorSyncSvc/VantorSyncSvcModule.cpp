@@ -1,0 +1,186 @@
+#include "apps/VantorSyncSvc/VantorSyncSvcModule.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "apps/VantorSyncSvc/IdleMonitor.h"
+#include "apps/VantorSyncSvc/ManagementEndpoint.h"
+#include "apps/VantorSyncSvc/Registration.h"
+#include "apps/VantorSyncSvc/ServiceEvents.h"
+#include "apps/VantorSyncSvc/StopSignals.h"
+#include "apps/VantorSyncSvc/SyncService.h"
+#include "platform/Event.h"
+#include "platform/FileLimit.h"
+
+namespace {
+
+std::string serverStateLine(SyncService& service) {
+    int port = service.getValues().port;
+    char line[512];
+    if (service.isRunning()) {
+        std::snprintf(line, sizeof line, "VantorSyncSvc: data folder %s, listening on port %d",
+                      service.dataFolder().c_str(), port);
+    } else {
+        std::snprintf(line, sizeof line,
+                      "VantorSyncSvc: data folder %s, HTTP server not started: port %d could not "
+                      "be bound (in use or not permitted)",
+                      service.dataFolder().c_str(), port);
+    }
+    return line;
+}
+
+}  // namespace
+
+std::string currentProgramPath() {
+    std::string path(4096, '\0');
+    ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<size_t>(length) >= path.size())
+        return std::string();
+    path.resize(static_cast<size_t>(length));
+    return path;
+}
+
+int CVantorSyncSvcModule::run(const std::string& commandLine) {
+    ModuleCommand command = chooseModuleCommand(commandLine);
+    switch (command) {
+        case ModuleCommand::UnregServer:
+        case ModuleCommand::RegServer:
+        case ModuleCommand::Service:
+            return performRegistration(command);
+        case ModuleCommand::Foreground: {
+            std::optional<ManagementBus::BusKind> bus = ManagementBus::busKindFromEnvironment();
+            if (!bus) {
+                std::fprintf(stderr,
+                             "VantorSyncSvc: VANTORSYNC_BUS must be session, system or none\n");
+                return 2;
+            }
+            return runServer(ServerMode::Foreground, *bus);
+        }
+        case ModuleCommand::Start:
+            break;
+    }
+    return startModule();
+}
+
+int CVantorSyncSvcModule::performRegistration(ModuleCommand command) {
+    std::string root = installRootFromEnvironment();
+    SystemctlServiceManager systemctl;
+    bool tellSystemd = isSystemRoot(root) && systemdIsRunning();
+    Registration registration(root, currentProgramPath(), tellSystemd ? &systemctl : nullptr);
+    bool done = false;
+    switch (command) {
+        case ModuleCommand::Service:
+            done = registration.registerService();
+            break;
+        case ModuleCommand::RegServer:
+            done = registration.registerLocalServer();
+            break;
+        default:
+            done = registration.unregister();
+            break;
+    }
+    for (const std::string& error : registration.errors()) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    return done ? 0 : 1;
+}
+
+int CVantorSyncSvcModule::startModule() {
+    switch (readRegisteredMode(installRootFromEnvironment())) {
+        case RegisteredMode::Service:
+            // Started by systemd: always the system bus, whatever the environment says.
+            return runServer(ServerMode::Service, ManagementBus::BusKind::System);
+        case RegisteredMode::LocalServer: {
+            std::optional<ManagementBus::BusKind> bus = ManagementBus::busKindFromEnvironment();
+            if (!bus) {
+                std::fprintf(stderr,
+                             "VantorSyncSvc: VANTORSYNC_BUS must be session, system or none\n");
+                return 2;
+            }
+            return runServer(ServerMode::LocalServer, *bus);
+        }
+        case RegisteredMode::NotRegistered:
+            break;
+    }
+    std::fprintf(stderr,
+                 "VantorSyncSvc: not registered. Register it as a service with "
+                 "\"sudo VantorSyncSvc -Service\", for bus activation with -RegServer, or run "
+                 "it without registration with -Foreground.\n");
+    return 2;
+}
+
+int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus) {
+    // Before any thread exists, so that only the watcher (or sigwait below) sees them.
+    StopSignals::block();
+    signal(SIGPIPE, SIG_IGN);
+    raiseOpenFileLimit();
+    const bool serviceMode = mode == ServerMode::Service;
+
+    SyncService& service = SyncService::instance();
+    service.startup();
+    std::string state = serverStateLine(service);
+    std::printf("%s\n", state.c_str());
+    std::fflush(stdout);
+
+    // The monitor is created first and destroyed first: its time-out reaches the
+    // endpoint, which must outlive it.
+    std::unique_ptr<ManagementEndpoint> endpoint;
+    std::unique_ptr<IdleMonitor> idleMonitor;
+    std::function<void(size_t)> onClientCount;
+    if (mode == ServerMode::LocalServer) {
+        idleMonitor = std::make_unique<IdleMonitor>(std::chrono::milliseconds(kIdleExitDelayMs),
+                                                    [&endpoint] { endpoint->quit(); });
+        onClientCount = [&idleMonitor](size_t count) { idleMonitor->clientCountChanged(count); };
+    }
+    if (bus != ManagementBus::BusKind::None) {
+        try {
+            endpoint = std::make_unique<ManagementEndpoint>(bus, onClientCount);
+        } catch (const std::exception& error) {
+            std::printf("VantorSyncSvc: management interface unavailable on the %s bus: %s\n",
+                        ManagementBus::busKindName(bus), error.what());
+        }
+    } else {
+        std::printf("VantorSyncSvc: management interface switched off (VANTORSYNC_BUS=none)\n");
+    }
+    std::fflush(stdout);
+
+    if (serviceMode) {
+        ServiceEvents::logEvent("Service started", false);
+        ServiceEvents::notifyReady(state);
+    }
+
+    if (endpoint) {
+        Event stopRequested;
+        StopSignalWatcher watcher([&endpoint, &stopRequested] {
+            stopRequested.set();
+            endpoint->quit();
+        });
+        try {
+            endpoint->run();
+        } catch (const std::exception& error) {
+            // The bus went away under us; the sync server carries on until stopped.
+            std::printf("VantorSyncSvc: management interface lost: %s\n", error.what());
+            std::fflush(stdout);
+            idleMonitor.reset();
+            stopRequested.wait();
+        }
+    } else {
+        StopSignals::wait();
+    }
+    idleMonitor.reset();
+
+    if (serviceMode)
+        ServiceEvents::notifyStopping("Stopping");
+    service.shutdown();
+    endpoint.reset();
+    if (serviceMode)
+        ServiceEvents::logEvent("Service stopped", false);
+    std::printf("VantorSyncSvc: stopped\n");
+    std::fflush(stdout);
+    return 0;
+}
