@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Sync server figures, all from one run on this machine:
+#  - idle polls (a pull from the current end) against nginx serving a 3-byte file;
+#  - whitelist and training-database pushes from 64 connections;
+#  - resident memory with 1,000,000 whitelist keys and 100,000 descriptors loaded.
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+SERVER_BIN=$build/bin/VantorSyncSvc
+source "$here/lib/common.sh"
+ulimit -n "$(ulimit -Hn)"
+
+work=$(mktemp -d /tmp/vsbench.XXXXXX)
+SERVER_PID=""
+NGINX_PID=""
+cleanup() {
+    [ -n "$SERVER_PID" ] && stop_sync_server
+    [ -n "$NGINX_PID" ] && stop_nginx
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "--- idle polls: GET /get_wl_updates from the current end (empty answer), keep-alive"
+mkdir -p "$work/idle/VantorSyncSvc"
+python3 "$here/lib/make_sync_data.py" "$work/idle/VantorSyncSvc" 100000 100000
+port=$(free_port)
+nginx_port=$(free_port)
+start_nginx "$work/nginx" "$nginx_port"
+for log in 1 0; do
+    start_sync_server "$work/idle" "$port" "<log_enabled>$log</log_enabled>"
+    for c in 64 1000; do
+        read -r ours ours_p99 < <(START_INDEX=100000 run_wrk "$c" "http://127.0.0.1:$port/get_wl_updates" "$here/lib/idle_poll.lua")
+        read -r theirs theirs_p99 < <(run_wrk "$c" "http://127.0.0.1:$nginx_port/version")
+        echo "log=$log c=$c: server ${ours} req/s p99 ${ours_p99} ms | nginx ${theirs} req/s p99 ${theirs_p99} ms | rps ratio $(ratio "$ours" "$theirs"), p99 ratio $(ratio "$ours_p99" "$theirs_p99")"
+    done
+    stop_sync_server; SERVER_PID=""
+done
+stop_nginx; NGINX_PID=""
+
+echo "--- pushes: 64 connections, 10 records per request"
+rm -rf "$work/push"; mkdir -p "$work/push/VantorSyncSvc"
+python3 "$here/lib/make_sync_data.py" "$work/push/VantorSyncSvc" 100000 100000
+start_sync_server "$work/push" "$port" "<log_enabled>1</log_enabled>"
+read -r rps p99 < <(run_wrk 64 "http://127.0.0.1:$port/post_wl_updates" "$here/lib/push_whitelist.lua")
+echo "whitelist (100,000 keys, full history): ${rps} pushes/s, p99 ${p99} ms"
+read -r rps p99 < <(run_wrk 64 "http://127.0.0.1:$port/post_ts_updates" "$here/lib/push_descriptors.lua")
+echo "training database (10 descriptors of 50 values): ${rps} pushes/s, p99 ${p99} ms"
+stop_sync_server; SERVER_PID=""
+
+echo "--- memory: 1,000,000 whitelist keys (full history) and 100,000 descriptors of 50 values"
+rm -rf "$work/mem"; mkdir -p "$work/mem/VantorSyncSvc"
+python3 "$here/lib/make_sync_data.py" "$work/mem/VantorSyncSvc" 1000000 100000
+start_sync_server "$work/mem" "$port"
+python3 "$here/lib/push_descriptors.py" "$port" 100000 50 > /dev/null
+stop_sync_server; SERVER_PID=""
+# Measured after a restart, as the service holds the stores after loading them.
+start_sync_server "$work/mem" "$port"
+rss_kb=$(awk '/VmRSS/ { print $2 }' "/proc/$SERVER_PID/status")
+echo "resident size: $((rss_kb / 1024)) MiB ($rss_kb kB), target at most 40 MiB"
+
+echo "--- idle CPU: 1000 idle keep-alive connections for 10 s"
+python3 - "$port" <<'PY' &
+import socket, sys, time
+port = int(sys.argv[1])
+conns = []
+for _ in range(1000):
+    s = socket.create_connection(("127.0.0.1", port))
+    s.sendall(b"GET /version HTTP/1.1\r\n\r\n")
+    conns.append(s)
+for s in conns:
+    s.recv(100)
+time.sleep(13)
+PY
+holder=$!
+sleep 2
+before=$(cpu_ticks "$SERVER_PID")
+sleep 10
+after=$(cpu_ticks "$SERVER_PID")
+hz=$(getconf CLK_TCK)
+echo "server CPU with 1000 idle connections: $(python3 -c "print('%.2f' % (100.0 * ($after - $before) / $hz / 10))")% of one core"
+wait "$holder"
