@@ -29,12 +29,10 @@ bool CommonTrainingDb::getUpdates(uint32_t startIndex, HTTPParser::IOB& body, ui
                 body.setLength(0);
         }
     }
-    for (size_t i = position; i < history_.size(); ++i) {
-        // Sending less while still advancing the client's index would lose records for it.
-        if (!file_.appendRecordTo(history_[i], body)) {
-            body.clear();
-            return false;
-        }
+    // Sending less while still advancing the client's index would lose records for it.
+    if (!file_.appendRecordsTo(history_.data() + position, history_.size() - position, body)) {
+        body.clear();
+        return false;
     }
     newIndex = last;
     return true;

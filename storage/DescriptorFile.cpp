@@ -16,6 +16,8 @@ namespace {
 // Offsets travel as signed 32-bit numbers in the index file and the store's history.
 constexpr int64_t kMaxOffset = std::numeric_limits<int32_t>::max();
 constexpr size_t kStreamBuffer = 1 << 16;
+// Large enough for the largest record, so that copies and pulls always make progress.
+constexpr int64_t kReadBlock = 1 << 20;
 
 void useLargeBuffer(Storage::FlatStorage& file) {
     if (file.stream() != nullptr)
@@ -244,26 +246,75 @@ bool DescriptorFile::add(const MessageDescriptor& descriptor) {
     return append(descriptor) >= 0;
 }
 
-bool DescriptorFile::appendRecordTo(uint32_t offset, HTTPParser::IOB& out) {
-    if (!isOpen_ || !seekTo(offset, false))
-        return false;
-    uint8_t header[MessageDescriptor::kHeaderSize];
-    uint32_t label = 0, count = 0;
-    int32_t status = 0;
-    if (!readBytes(header, sizeof header))
-        return false;
-    if (!DescriptorRecord::decodeHeader(header, label, status, count))
-        return false;
-    if (status <= 0)
+bool DescriptorFile::appendRecordsTo(const uint32_t* offsets, size_t count, HTTPParser::IOB& out) {
+    if (count == 0)
         return true;
-    const uint32_t before = out.length();
-    if (!out.append(header, sizeof header))
+    // Pending appends must reach the file before it is read beside the stream.
+    if (!isOpen_ || std::fflush(data_.stream()) != 0)
         return false;
-    if (count > 0 && (!out.append(nullptr, 8 * count, false) ||
-                      !readBytes(out.data() + before + sizeof header, 8 * count))) {
-        out.setLength(before);
+    const int fd = fileno(data_.stream());
+    const uint32_t start = out.length();
+
+    // The file is read in large blocks straight into out. Behind the records kept so far
+    // (up to kept) lie bytes not yet looked at (pending, from file offset pendingOffset
+    // on, starting at scan); records to leave out are skipped or overwritten.
+    uint32_t kept = start, scan = start, pending = 0;
+    int64_t pendingOffset = offsets[0], readFrom = offsets[0];
+    size_t next = 0;
+    auto fail = [&] {
+        out.setLength(start);
         return false;
+    };
+    while (next < count) {
+        const int64_t room = int64_t(out.lengthLimit()) - 1 - out.length();
+        const int64_t want = std::min<int64_t>({kReadBlock, size_ - readFrom, room});
+        if (want <= 0)
+            return fail();  // offsets beyond the data, or the answer is too large
+        if (!out.append(nullptr, uint32_t(want), false))
+            return fail();
+        const ssize_t got = ::pread(fd, out.data() + scan + pending, size_t(want), readFrom);
+        if (got <= 0)
+            return fail();
+        out.setLength(scan + pending + uint32_t(got));
+        readFrom += got;
+        pending += uint32_t(got);
+
+        while (next < count && pending >= MessageDescriptor::kHeaderSize) {
+            uint32_t label = 0, values = 0;
+            int32_t status = 0;
+            if (!DescriptorRecord::decodeHeader(out.data() + scan, label, status, values)) {
+                return fail();
+            }
+            if (offsets[next] < pendingOffset)
+                return fail();  // names the inside of a record
+            const bool listed = offsets[next] == pendingOffset;
+            const uint32_t size = MessageDescriptor::kHeaderSize + 8 * values;
+            if (listed && status > 0) {
+                if (size > pending)
+                    break;  // the rest comes with the next block
+                if (scan != kept)
+                    std::memmove(out.data() + kept, out.data() + scan, size);
+                kept += size;
+            } else if (size > pending) {
+                // Left out and not read in whole: continue reading behind it.
+                readFrom = pendingOffset + size;
+                pendingOffset = readFrom;
+                pending = 0;
+                scan = kept;
+                next += listed ? 1 : 0;
+                break;
+            }
+            next += listed ? 1 : 0;
+            scan += size;
+            pending -= size;
+            pendingOffset += size;
+        }
+        if (scan != kept && pending > 0)
+            std::memmove(out.data() + kept, out.data() + scan, pending);
+        scan = kept;
+        out.setLength(kept + pending);
     }
+    out.setLength(kept);
     return true;
 }
 
@@ -328,7 +379,7 @@ bool DescriptorFile::copyRecords(int64_t from, const std::string& newPath, int64
         return false;
     // Whole blocks move at once; only the record heads are looked at, to copy whole
     // records and stop at the first one that cannot be read, as a load would.
-    constexpr size_t kBlock = 1 << 20;  // more than the largest record
+    constexpr size_t kBlock = size_t(kReadBlock);
     std::unique_ptr<uint8_t[]> block(new uint8_t[kBlock]);
     size_t carried = 0;
     int64_t readFrom = from;

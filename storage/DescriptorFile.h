@@ -55,9 +55,10 @@ class DescriptorFile {
     // descriptor as a new record; anything else is appended.
     bool add(const MessageDescriptor& descriptor);
 
-    // Appends the record at offset to out unless its status is 0 or below.
-    // False when the record cannot be read or out cannot take it.
-    bool appendRecordTo(uint32_t offset, HTTPParser::IOB& out);
+    // Appends the records at the given offsets (ascending) to out, leaving out those
+    // whose status is 0 or below. False, with out as it was, when a record cannot be
+    // read, an offset names no record, or out cannot take them all.
+    bool appendRecordsTo(const uint32_t* offsets, size_t count, HTTPParser::IOB& out);
 
     // When the index holds more than maxCount fingerprints, drops as many records
     // from the start of the file as there are fingerprints too many. Returns by how

@@ -90,21 +90,58 @@ TEST(DescriptorFile, ReadAllAlsoCutsAtAnImpossibleCount) {
     EXPECT_EQ(FileSystem::fileSize(path), 20);
 }
 
-TEST(DescriptorFile, AppendRecordToSkipsNonPositiveStatusAndRefusesBadOffsets) {
+TEST(DescriptorFile, AppendRecordsLeavesOutUnlistedAndNonPositiveStatus) {
     TempFolder folder;
     const std::string path = folder.file("histdata.bin");
-    writeBytes(path, record(1, 0, {1}) + record(2, -4, {2}) + record(3, 1000, {3}));
+    const std::string big = record(9, 1000, {1, 2, 3, 4, 5, 6, 7, 8});  // 76 bytes
+    // Offsets: 0, 20, 40, 116, 136.
+    writeBytes(
+        path, record(1, 1, {1}) + record(2, 0, {2}) + big + record(3, -4, {3}) + record(4, 1, {4}));
+    DescriptorFile file;
+    ASSERT_TRUE(file.open(path));
+
+    HTTPParser::IOB out;
+    ASSERT_TRUE(out.append("x", 1));
+    const uint32_t all[] = {0, 20, 40, 116, 136};
+    ASSERT_TRUE(file.appendRecordsTo(all, 5, out));
+    EXPECT_EQ(contents(out), "x" + record(1, 1, {1}) + big + record(4, 1, {4}));
+
+    // Records between the listed ones are not sent.
+    const uint32_t some[] = {20, 136};
+    out.clear();
+    ASSERT_TRUE(file.appendRecordsTo(some, 2, out));
+    EXPECT_EQ(contents(out), record(4, 1, {4}));
+    const uint32_t first[] = {0};
+    out.clear();
+    ASSERT_TRUE(file.appendRecordsTo(first, 1, out));
+    EXPECT_EQ(contents(out), record(1, 1, {1}));
+}
+
+TEST(DescriptorFile, AppendRecordsFailsWholeOnBadOffsetsOrATightBuffer) {
+    TempFolder folder;
+    const std::string path = folder.file("histdata.bin");
+    writeBytes(path, record(1, 1, {1}) + record(2, 1, {2}));
     DescriptorFile file;
     ASSERT_TRUE(file.open(path));
     HTTPParser::IOB out;
-    EXPECT_TRUE(file.appendRecordTo(0, out));
-    EXPECT_TRUE(file.appendRecordTo(20, out));
-    EXPECT_TRUE(file.appendRecordTo(40, out));
-    EXPECT_EQ(contents(out), record(3, 1000, {3}));
-    EXPECT_FALSE(file.appendRecordTo(60, out));          // end of file
-    EXPECT_FALSE(file.appendRecordTo(50, out));          // inside a record: short read
-    EXPECT_FALSE(file.appendRecordTo(0x7fffffff, out));  // far beyond
-    EXPECT_EQ(contents(out), record(3, 1000, {3}));
+    ASSERT_TRUE(out.append("keep", 4));
+    const uint32_t insideARecord[] = {0, 30};
+    const uint32_t beyondTheEnd[] = {0, 40};
+    const uint32_t farBeyond[] = {0x7fffffff};
+    EXPECT_FALSE(file.appendRecordsTo(insideARecord, 2, out));
+    EXPECT_FALSE(file.appendRecordsTo(beyondTheEnd, 2, out));
+    EXPECT_FALSE(file.appendRecordsTo(farBeyond, 1, out));
+    EXPECT_EQ(contents(out), "keep");
+
+    class Tight : public HTTPParser::IOB {
+      public:
+        Tight() : HTTPParser::IOB(40) {}  // 39 bytes and the zero byte
+    } tight;
+    const uint32_t both[] = {0, 20};
+    EXPECT_FALSE(file.appendRecordsTo(both, 2, tight));
+    EXPECT_EQ(tight.length(), 0u);
+    EXPECT_TRUE(file.appendRecordsTo(both + 1, 1, tight));
+    EXPECT_EQ(contents(tight), record(2, 1, {2}));
 }
 
 TEST(DescriptorFile, CompactKeepsTheNewestRecordsAndRebuildsTheIndex) {
