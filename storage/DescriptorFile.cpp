@@ -236,14 +236,15 @@ bool DescriptorFile::add(const MessageDescriptor& descriptor) {
     int32_t offset = find(descriptor.fingerprint, &stored);
     if (offset >= 0 && !stored.matches(descriptor))
         offset = -1;  // same fingerprint only
-    if (offset >= 0) {
-        if (stored.label == descriptor.label) {
-            return rewriteHead(offset, stored.label, MessageDescriptor::kCurrent);
-        }
-        if (!rewriteHead(offset, descriptor.label, MessageDescriptor::kSuperseded))
-            return false;
+    if (offset >= 0 && stored.label == descriptor.label) {
+        return rewriteHead(offset, stored.label, MessageDescriptor::kCurrent);
     }
-    return append(descriptor) >= 0;
+    // The new record goes first: should marking the old one fail, the descriptor is
+    // still stored, never left with only a superseded record.
+    if (append(descriptor) < 0) {
+        return false;
+    }
+    return offset < 0 || rewriteHead(offset, descriptor.label, MessageDescriptor::kSuperseded);
 }
 
 bool DescriptorFile::appendRecordsTo(const uint32_t* offsets, size_t count, HTTPParser::IOB& out) {
