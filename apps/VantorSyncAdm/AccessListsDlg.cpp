@@ -1,0 +1,180 @@
+#include "apps/VantorSyncAdm/AccessListsDlg.h"
+
+#include "apps/VantorSyncAdm/DialogTemplate.h"
+#include "apps/VantorSyncAdm/HostDlg.h"
+#include "apps/VantorSyncAdm/StringTable.h"
+#include "apps/VantorSyncAdm/TextManager.h"
+
+namespace {
+
+void lowerCaseAscii(std::string& text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+}
+
+}  // namespace
+
+AccessListsDlg::AccessListsDlg(ConsoleContext& context, Settings& settings)
+    : context_(context),
+      settings_(settings),
+      accessList_(settings.getAccessList()),
+      yes_(context.texts.getString(StringId::kYes)),
+      no_(context.texts.getString(StringId::kNo)) {}
+
+int AccessListsDlg::templateId() const {
+    return DialogId::kAccessLists;
+}
+
+void AccessListsDlg::onInit(DialogView& view) {
+    view_ = &view;
+    context_.texts.translateDialog(view, DialogId::kAccessLists);
+    const ResMgr::TextManager& texts = context_.texts;
+    view.setListColumns(kHostList, {
+                                       {texts.getString(StringId::kHostNameColumn),
+                                        view.listClientWidth(kHostList) - kOtherColumnsWidth,
+                                        ListColumn::Align::Left},
+                                       {texts.getString(StringId::kAllowedGetColumn),
+                                        kRightsColumnWidth, ListColumn::Align::Center},
+                                       {texts.getString(StringId::kAllowedPostColumn),
+                                        kRightsColumnWidth, ListColumn::Align::Center},
+                                   });
+    fillRows();
+    updateButtons();
+    const AccessRights defaults = settings_.getValues().defaultAcl;
+    view.setChecked(kDefaultGet, defaults.allowGet);
+    view.setChecked(kDefaultPost, defaults.allowPost);
+}
+
+void AccessListsDlg::onCommand(int id) {
+    switch (id) {
+        case kAdd:
+            add();
+            break;
+        case kEdit:
+            edit();
+            break;
+        case kDelete:
+            deleteSelected();
+            break;
+        case kIdOk:
+            ok();
+            break;
+        case kIdCancel:
+            view_->endDialog(kIdCancel);
+            break;
+        default:
+            break;
+    }
+}
+
+void AccessListsDlg::onListSelectionChanged(int id) {
+    if (id == kHostList)
+        updateButtons();
+}
+
+void AccessListsDlg::onListDoubleClick(int id) {
+    if (id == kHostList)
+        edit();
+}
+
+void AccessListsDlg::fillRows() {
+    view_->deleteAllListRows(kHostList);
+    for (const auto& [host, rights] : accessList_)
+        appendRow(host, rights);
+}
+
+int AccessListsDlg::appendRow(const std::string& host, const AccessRights& rights) {
+    return view_->appendListRow(kHostList,
+                                {host, rightText(rights.allowGet), rightText(rights.allowPost)});
+}
+
+void AccessListsDlg::updateButtons() {
+    const bool selected = view_->listSelectedCount(kHostList) != 0;
+    view_->setEnabled(kEdit, selected);
+    view_->setEnabled(kDelete, selected);
+}
+
+void AccessListsDlg::refuseName() {
+    context_.toolkit.messageBox(view_, context_.texts.getString(StringId::kHostNotUnique), "",
+                                MessageButtons::Ok, MessageIcon::None);
+}
+
+void AccessListsDlg::add() {
+    HostDlg host(context_);
+    for (;;) {
+        if (context_.toolkit.runModal(host, view_) != kIdOk)
+            return;
+        lowerCaseAscii(host.name);
+        if (accessList_.find(host.name) == accessList_.end())
+            break;
+        refuseName();
+    }
+    accessList_[host.name] = host.rights;
+    appendRow(host.name, host.rights);
+    updateButtons();
+}
+
+void AccessListsDlg::edit() {
+    const int row = view_->nextSelectedListRow(kHostList, -1);
+    if (row < 0)
+        return;
+    // Rows are found again by their full name, however long it is.
+    const std::string oldName = view_->listCell(kHostList, row, 0);
+    auto entry = accessList_.find(oldName);
+    if (entry == accessList_.end())
+        return;
+    HostDlg host(context_);
+    host.name = oldName;
+    host.rights = entry->second;
+    for (;;) {
+        if (context_.toolkit.runModal(host, view_) != kIdOk)
+            return;
+        if (host.name == oldName) {
+            accessList_[oldName] = host.rights;
+            view_->setListCell(kHostList, row, 1, rightText(host.rights.allowGet));
+            view_->setListCell(kHostList, row, 2, rightText(host.rights.allowPost));
+            return;
+        }
+        if (accessList_.find(host.name) == accessList_.end())
+            break;
+        refuseName();
+    }
+    // A renamed entry keeps the name as typed; only Add lower-cases.
+    view_->deleteListRow(kHostList, row);
+    accessList_.erase(oldName);
+    accessList_[host.name] = host.rights;
+    appendRow(host.name, host.rights);
+    updateButtons();
+}
+
+void AccessListsDlg::deleteSelected() {
+    if (view_->listSelectedCount(kHostList) == 0)
+        return;
+    MessageAnswer answer =
+        context_.toolkit.messageBox(view_, context_.texts.getString(StringId::kDeleteSelected), "",
+                                    MessageButtons::YesNo, MessageIcon::Question);
+    if (answer != MessageAnswer::Yes)
+        return;
+    for (int row = view_->nextSelectedListRow(kHostList, -1); row >= 0;
+         row = view_->nextSelectedListRow(kHostList, row - 1)) {
+        accessList_.erase(view_->listCell(kHostList, row, 0));
+        view_->deleteListRow(kHostList, row);
+    }
+    updateButtons();
+}
+
+void AccessListsDlg::ok() {
+    // Enter in the list edits the selected host instead of closing.
+    if (view_->focusedControl() == kHostList) {
+        edit();
+        return;
+    }
+    settings_.setAccessList(accessList_);
+    SettingsData values = settings_.getValues();
+    values.defaultAcl.allowGet = view_->isChecked(kDefaultGet);
+    values.defaultAcl.allowPost = view_->isChecked(kDefaultPost);
+    settings_.setValues(values);
+    view_->endDialog(kIdOk);
+}

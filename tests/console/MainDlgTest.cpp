@@ -1,0 +1,151 @@
+#include "apps/VantorSyncAdm/MainDlg.h"
+
+#include "tests/console/ConsoleFixture.h"
+
+namespace {
+
+class MainDlgTest : public ConsoleFixture {
+  protected:
+    FakeDialogView& open() {
+        view = std::make_unique<FakeDialogView>(*findDialogTemplate(DialogId::kMain), dialog);
+        view->open();
+        return *view;
+    }
+
+    CMainDlg dialog{context};
+    std::unique_ptr<FakeDialogView> view;
+};
+
+TEST_F(MainDlgTest, UnavailableServiceLeavesStateUndeterminedAndEveryPressReportsAgain) {
+    service.creationFails = true;
+    FakeDialogView& main = open();
+
+    EXPECT_EQ(errorTexts(), std::vector<std::string>{"The service is not available."});
+    EXPECT_TRUE(main.isEnabled(CMainDlg::kStart));
+    EXPECT_TRUE(main.isEnabled(CMainDlg::kStop));
+    EXPECT_EQ(main.statusText(), "Ready");
+    EXPECT_EQ(main.text(CMainDlg::kWhitelistCount), "0");
+    EXPECT_EQ(main.text(CMainDlg::kDescriptorCount), "0");
+    EXPECT_EQ(dialog.state(), CMainDlg::ServiceState::Undetermined);
+
+    main.click(CMainDlg::kRefresh);
+    main.click(CMainDlg::kStart);
+    EXPECT_EQ(errorTexts().size(), 3u);
+    EXPECT_EQ(service.created, 3);
+    EXPECT_TRUE(main.isEnabled(CMainDlg::kStop));
+}
+
+TEST_F(MainDlgTest, FailingEnabledQueryLeavesStateUndetermined) {
+    service.failing["getEnabled"] = "Access denied";
+    FakeDialogView& main = open();
+    EXPECT_EQ(errorTexts(), std::vector<std::string>{"Access denied"});
+    EXPECT_EQ(main.statusText(), "Ready");
+    EXPECT_EQ(service.callCount("getStatistics"), 0);
+}
+
+TEST_F(MainDlgTest, RunningServiceShowsActiveStateAndStatisticsAtOnce) {
+    service.enabled = 1;
+    service.setCounts(1234567, -3);
+    FakeDialogView& main = open();
+
+    EXPECT_FALSE(main.isEnabled(CMainDlg::kStart));
+    EXPECT_TRUE(main.isEnabled(CMainDlg::kStop));
+    EXPECT_EQ(main.statusText(), "Service is active");
+    EXPECT_EQ(main.text(CMainDlg::kWhitelistCount), "1234567");
+    EXPECT_EQ(main.text(CMainDlg::kDescriptorCount), "-3");
+    EXPECT_TRUE(errorTexts().empty());
+}
+
+TEST_F(MainDlgTest, StartAndStopSwitchTheServerWithoutRefreshingStatistics) {
+    service.setCounts(4, 5);
+    FakeDialogView& main = open();
+    EXPECT_EQ(main.statusText(), "Service is stopped");
+    EXPECT_FALSE(main.isEnabled(CMainDlg::kStop));
+
+    service.setCounts(40, 50);
+    main.click(CMainDlg::kStart);
+    EXPECT_EQ(service.enabled, 1);
+    EXPECT_EQ(main.statusText(), "Service is active");
+    EXPECT_FALSE(main.isEnabled(CMainDlg::kStart));
+
+    main.click(CMainDlg::kStop);
+    EXPECT_EQ(service.enabled, 0);
+    EXPECT_TRUE(main.isEnabled(CMainDlg::kStart));
+    EXPECT_FALSE(main.isEnabled(CMainDlg::kStop));
+    EXPECT_EQ(main.statusText(), "Service is stopped");
+    EXPECT_EQ(main.text(CMainDlg::kWhitelistCount), "4");
+
+    main.click(CMainDlg::kRefresh);
+    EXPECT_EQ(main.text(CMainDlg::kWhitelistCount), "40");
+    EXPECT_EQ(main.text(CMainDlg::kDescriptorCount), "50");
+}
+
+TEST_F(MainDlgTest, FailedStartKeepsStateAndNextPressCreatesANewObject) {
+    FakeDialogView& main = open();
+    service.failing["putEnabled"] = "Port 17080 cannot be bound";
+    main.click(CMainDlg::kStart);
+    EXPECT_EQ(errorTexts(), std::vector<std::string>{"Port 17080 cannot be bound"});
+    EXPECT_EQ(main.statusText(), "Service is stopped");
+    EXPECT_TRUE(main.isEnabled(CMainDlg::kStart));
+    EXPECT_EQ(service.created, 1);
+
+    service.failing.clear();
+    main.click(CMainDlg::kStart);
+    EXPECT_EQ(service.created, 2);
+    EXPECT_EQ(main.statusText(), "Service is active");
+}
+
+TEST_F(MainDlgTest, ShortOrFailedStatisticsAreReportedAndTheWindowStaysOpen) {
+    service.setCounts(7, 8);
+    FakeDialogView& main = open();
+    service.statistics.resize(5);
+    main.click(CMainDlg::kRefresh);
+    service.failing["getStatistics"] = "Statistics unavailable";
+    main.click(CMainDlg::kRefresh);
+
+    EXPECT_EQ(errorTexts().size(), 2u);
+    EXPECT_EQ(errorTexts()[1], "Statistics unavailable");
+    EXPECT_EQ(main.text(CMainDlg::kWhitelistCount), "7");
+    EXPECT_EQ(main.text(CMainDlg::kDescriptorCount), "8");
+    EXPECT_FALSE(main.ended());
+}
+
+TEST_F(MainDlgTest, ClosingCommandsGiveTheirIdAndDropTheObject) {
+    FakeDialogView& main = open();
+    main.pressEnter();
+    EXPECT_EQ(main.result(), 1);
+
+    FakeDialogView& second = open();
+    second.pressEscape();
+    EXPECT_EQ(second.result(), 2);
+
+    FakeDialogView& third = open();
+    third.click(CMainDlg::kClose);
+    EXPECT_EQ(third.result(), 2);
+    // Each opening after a close had to create the object again.
+    EXPECT_EQ(service.created, 3);
+}
+
+TEST_F(MainDlgTest, RecordedTextsRelabelButtons) {
+    texts.storeText("form129", CMainDlg::kAbout, "Info...");
+    service.enabled = 1;
+    FakeDialogView& main = open();
+    EXPECT_EQ(main.text(CMainDlg::kAbout), "Info...");
+    EXPECT_EQ(main.text(CMainDlg::kStart), "Start");
+    EXPECT_EQ(main.caption(), "Mailvane SyncServer Console");
+}
+
+TEST_F(MainDlgTest, AboutShowsNoVersionForAProgramFileWithoutOne) {
+    FakeDialogView& main = open();
+    toolkit.expect(DialogId::kAbout, [](FakeDialogView& about) {
+        EXPECT_EQ(about.text(1035), "");
+        EXPECT_EQ(about.text(1001), "Mailvane SyncServer");
+        about.pressEnter();
+        EXPECT_EQ(about.result(), 1);
+    });
+    main.click(CMainDlg::kAbout);
+    EXPECT_EQ(toolkit.runs(DialogId::kAbout), 1);
+    EXPECT_EQ(toolkit.unscriptedRuns(), 0);
+}
+
+}  // namespace
