@@ -3,10 +3,9 @@
 #include <chrono>
 
 void Event::set() {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        set_ = true;
-    }
+    // Notify under the lock: a waiter may destroy the event as soon as it returns.
+    std::lock_guard<std::mutex> guard(mutex_);
+    set_ = true;
     signalled_.notify_one();
 }
 
