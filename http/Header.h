@@ -18,7 +18,7 @@ struct HeaderField {
 // Header fields of one message: kept in message order for writing, found by
 // name regardless of ASCII case. Duplicates are allowed; the earliest-added wins.
 class Header {
-public:
+  public:
     Header() = default;
     virtual ~Header() = default;
     Header(const Header& other) { assign(other); }
@@ -42,7 +42,7 @@ public:
 
     static std::string lowerCase(const std::string& text);
 
-private:
+  private:
     using FieldList = std::list<HeaderField>;
     FieldList fields_;
     // multimap keeps equal keys in insertion order, so the first entry is the earliest add.

@@ -9,7 +9,7 @@ namespace HTTPParser {
 // A zero byte is always kept after the data, so text can be scanned in place.
 // Every failing operation leaves the buffer exactly as it was.
 class IOB {
-public:
+  public:
     static constexpr uint32_t kDefaultLengthLimit = 104857600;  // 100 MiB, zero byte included
     static constexpr uint32_t kInitialCapacity = 10;
 
@@ -39,11 +39,11 @@ public:
     bool growthDoubling() const { return growthDoubling_; }
     void setGrowthDoubling(bool doubling) { growthDoubling_ = doubling; }
 
-protected:
+  protected:
     // Buffers of other layers keep these rules under another limit.
     explicit IOB(uint32_t lengthLimit) : lengthLimit_(lengthLimit) {}
 
-private:
+  private:
     uint8_t* data_ = nullptr;
     uint32_t length_ = 0;
     uint32_t capacity_ = 0;

@@ -12,8 +12,10 @@ namespace {
 
 std::string parentFolder(const std::string& path) {
     size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return path.substr(0, slash);
 }
 
@@ -21,29 +23,36 @@ std::string parentFolder(const std::string& path) {
 
 bool syncParentFolder(const std::string& path) {
     int fd = ::open(parentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
 }
 
 bool syncStream(FILE* file) {
-    if (file == nullptr) return false;
-    if (std::fflush(file) != 0) return false;
+    if (file == nullptr)
+        return false;
+    if (std::fflush(file) != 0)
+        return false;
     return ::fsync(fileno(file)) == 0;
 }
 
 AtomicFileWriter::AtomicFileWriter(std::string targetPath) : target_(std::move(targetPath)) {}
 
-AtomicFileWriter::~AtomicFileWriter() { discard(); }
+AtomicFileWriter::~AtomicFileWriter() {
+    discard();
+}
 
 bool AtomicFileWriter::open() {
-    if (file_ != nullptr) return true;
+    if (file_ != nullptr)
+        return true;
     std::string pattern = target_ + ".tmpXXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = ::mkstemp(name.data());
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     // mkstemp creates 0600; store files are ordinary data files of the service.
     ::fchmod(fd, 0644);
     file_ = ::fdopen(fd, "wb");
@@ -58,9 +67,12 @@ bool AtomicFileWriter::open() {
 }
 
 bool AtomicFileWriter::write(const void* data, size_t size) {
-    if (file_ == nullptr || failed_) return false;
-    if (size == 0) return true;
-    if (std::fwrite(data, 1, size, file_) != size) failed_ = true;
+    if (file_ == nullptr || failed_)
+        return false;
+    if (size == 0)
+        return true;
+    if (std::fwrite(data, 1, size, file_) != size)
+        failed_ = true;
     return !failed_;
 }
 
@@ -70,7 +82,8 @@ bool AtomicFileWriter::commit() {
         return false;
     }
     bool ok = syncStream(file_);
-    if (std::fclose(file_) != 0) ok = false;
+    if (std::fclose(file_) != 0)
+        ok = false;
     file_ = nullptr;
     if (!ok || std::rename(tempPath_.c_str(), target_.c_str()) != 0) {
         ::unlink(tempPath_.c_str());
@@ -96,7 +109,9 @@ void AtomicFileWriter::discard() {
 
 bool replaceFileContents(const std::string& path, std::string_view content) {
     AtomicFileWriter writer(path);
-    if (!writer.open()) return false;
-    if (!writer.write(content.data(), content.size())) return false;
+    if (!writer.open())
+        return false;
+    if (!writer.write(content.data(), content.size()))
+        return false;
     return writer.commit();
 }

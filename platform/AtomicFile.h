@@ -10,7 +10,7 @@
 // in the same folder, which is flushed, synced and renamed over the target,
 // and then the folder itself is synced so the rename is durable.
 class AtomicFileWriter {
-public:
+  public:
     explicit AtomicFileWriter(std::string targetPath);
     ~AtomicFileWriter();  // discards the temporary file unless committed
 
@@ -29,7 +29,7 @@ public:
     FILE* stream() const { return file_; }
     const std::string& temporaryPath() const { return tempPath_; }
 
-private:
+  private:
     std::string target_;
     std::string tempPath_;
     FILE* file_ = nullptr;

@@ -7,13 +7,13 @@
 using CriticalSection = std::recursive_mutex;
 
 class AutoLock {
-public:
+  public:
     explicit AutoLock(CriticalSection& section) : section_(section) { section_.lock(); }
     ~AutoLock() { section_.unlock(); }
 
     AutoLock(const AutoLock&) = delete;
     AutoLock& operator=(const AutoLock&) = delete;
 
-private:
+  private:
     CriticalSection& section_;
 };

@@ -6,7 +6,7 @@
 // Auto-reset event: set() releases exactly one wait (or the next one to come),
 // after which the event is clear again.
 class Event {
-public:
+  public:
     Event() = default;
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
@@ -17,7 +17,7 @@ public:
     // Returns true when the event was set, false on time-out.
     bool wait(int timeoutMs = -1);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable signalled_;
     bool set_ = false;

@@ -9,7 +9,7 @@ namespace Storage {
 
 // A buffered binary file that closes itself when destroyed.
 class FlatStorage {
-public:
+  public:
     FlatStorage() = default;
     virtual ~FlatStorage();
 
@@ -32,7 +32,7 @@ public:
     bool sync();
     FILE* stream() const { return file_; }
 
-private:
+  private:
     FILE* file_ = nullptr;
 };
 

@@ -11,7 +11,7 @@ namespace {
 
 // A buffer with a small limit, to reach the limit without allocating 100 MiB.
 class SmallIOB : public IOB {
-public:
+  public:
     explicit SmallIOB(uint32_t limit) : IOB(limit) {}
 };
 

@@ -31,7 +31,8 @@ TEST(AtomicFile, DiscardedWriterKeepsOldContent) {
 }
 
 TEST(AtomicFile, UnwritableFolderFailsAndTargetStays) {
-    if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root ignores folder permissions";
     TempFolder dir;
     std::string target = dir.file("store.bin");
     writeBytes(target, "old");

@@ -7,7 +7,7 @@
 
 // A fresh folder under $TMPDIR for one test, removed with everything in it afterwards.
 class TempFolder {
-public:
+  public:
     TempFolder() {
         const char* base = getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/vstestXXXXXX";
@@ -27,6 +27,6 @@ public:
     std::string folder() const { return path_ + "/"; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
