@@ -1,0 +1,455 @@
+#!/usr/bin/env python3
+"""The service program's management interface and module, end to end.
+
+Runs under dbus-run-session: a private session bus for the whole run. Every test
+starts the real VantorSyncSvc with VANTORSYNC_BUS=session in its own data folder
+(XDG_CONFIG_HOME) on a free port and drives it with VantorSyncCtl and busctl.
+Time limits are generous; nothing here measures speed.
+"""
+import http.client
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SERVER = None  # set from argv
+CTL = None
+
+OBJECT = ["com.mailvane.VantorSyncSvc", "/com/mailvane/VantorSync", "com.mailvane.IVantorSync"]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def config_text(port):
+    return ("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config>\r\n"
+            "  <port>%d</port>\r\n</config>" % port).encode()
+
+
+def wl_record(op, key):
+    return struct.pack("<Bq", op, key)
+
+
+def descriptor(label, values, status=1):
+    return struct.pack("<IiI", label, status, len(values)) + struct.pack(
+        "<%dq" % len(values), *values)
+
+
+def wait_until(condition, limit=30.0):
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def ctl(*args, env=None, bus="session"):
+    command = [CTL] + (["--bus", bus] if bus else []) + list(args)
+    return subprocess.run(command, capture_output=True, env=env, timeout=60)
+
+
+def busctl(*args):
+    return subprocess.run(["busctl", "--user"] + list(args), capture_output=True, text=True,
+                          timeout=60)
+
+
+def get_property(name):
+    return busctl("get-property", *OBJECT, name)
+
+
+def set_property(name, signature, *values):
+    # "--" so that a negative value is not taken for an option.
+    return busctl("--", "set-property", *OBJECT, name, signature, *[str(v) for v in values])
+
+
+def name_on_bus():
+    return busctl("status", OBJECT[0]).returncode == 0
+
+
+class Service:
+    """One service process with its own data folder, started with the given switch."""
+
+    def __init__(self, home, port=None, write_config=True, bus="session", root=None):
+        self.home = home
+        self.folder = os.path.join(home, "VantorSyncSvc")
+        os.makedirs(self.folder, exist_ok=True)
+        self.port = port or free_port()
+        if write_config:
+            with open(self.path("config.xml"), "wb") as f:
+                f.write(config_text(self.port))
+        self.env = dict(os.environ, XDG_CONFIG_HOME=home, HOME=home, VANTORSYNC_BUS=bus)
+        if root:
+            self.env["VANTORSYNC_ROOT"] = root
+        self.proc = None
+        self.banner = ""
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def start(self, args=("-Foreground",), wait_for_bus=True):
+        self.proc = subprocess.Popen([SERVER] + list(args), env=self.env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.banner = self.proc.stdout.readline()
+        if wait_for_bus and not wait_until(name_on_bus):
+            raise AssertionError("service did not take its bus name: %r" % self.banner)
+        return self
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+        return self.finish()
+
+    def finish(self, limit=30):
+        code = self.proc.wait(timeout=limit)
+        rest = self.proc.stdout.read()
+        self.proc.stdout.close()
+        return code, rest
+
+    def request(self, method, path, body=b"", headers=None):
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        conn.request(method, path, body=body, headers=headers or {})
+        response = conn.getresponse()
+        data = response.read()
+        conn.close()
+        return response, data
+
+
+class ServiceTest(unittest.TestCase):
+    def setUp(self):
+        self.home = tempfile.mkdtemp(prefix="vsmgmt")
+        self.service = None
+
+    def tearDown(self):
+        if self.service and self.service.proc and self.service.proc.poll() is None:
+            self.service.stop()
+        # The next test's service must not meet this one's name.
+        wait_until(lambda: not name_on_bus())
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    def start_service(self, **kwargs):
+        self.service = Service(self.home, **kwargs).start()
+        return self.service
+
+    def ctl_ok(self, *args):
+        result = ctl(*args)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout.decode()
+
+    def ctl_fails(self, *args):
+        result = ctl(*args)
+        self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertTrue(result.stderr.strip(), "a failure must say why")
+        return result.stderr.decode()
+
+
+class EnabledTest(ServiceTest):
+    def test_put_keeps_state_when_nothing_to_do_and_five_acts_as_one(self):
+        service = self.start_service()
+        self.assertIn("listening on port %d" % service.port, service.banner)
+        self.assertEqual(get_property("Enabled").stdout.strip(), "i 1")
+        self.assertEqual(set_property("Enabled", "i", 5).returncode, 0)
+        self.assertEqual(get_property("Enabled").stdout.strip(), "i 1")
+        self.assertEqual(set_property("Enabled", "i", 0).returncode, 0)
+        self.assertEqual(get_property("Enabled").stdout.strip(), "i 0")
+        with self.assertRaises(OSError):
+            socket.create_connection(("127.0.0.1", service.port), timeout=5).close()
+        self.assertEqual(set_property("Enabled", "i", 0).returncode, 0)
+        self.assertEqual(set_property("Enabled", "i", 5).returncode, 0)
+        self.assertEqual(get_property("Enabled").stdout.strip(), "i 1")
+        response, body = service.request("GET", "/version")
+        self.assertEqual((response.status, body), (200, b"1.0"))
+        self.assertEqual(set_property("Enabled", "i", -1).returncode, 0)
+        self.assertEqual(self.ctl_ok("status"), "running\n")
+
+    def test_port_in_use_at_start_then_started_once_freed(self):
+        blocker = socket.socket()
+        blocker.bind(("0.0.0.0", 0))
+        blocker.listen()
+        port = blocker.getsockname()[1]
+        try:
+            service = self.start_service(port=port)
+            self.assertIn("HTTP server not started: port %d" % port, service.banner)
+            self.assertEqual(self.ctl_ok("status"), "stopped\n")
+            error = self.ctl_fails("start")
+            self.assertIn("port %d" % port, error)
+            failed = set_property("Enabled", "i", 1)
+            self.assertNotEqual(failed.returncode, 0)
+            self.assertEqual(self.ctl_ok("status"), "stopped\n")
+        finally:
+            blocker.close()
+        self.assertEqual(self.ctl_ok("start"), "started\n")
+        self.assertEqual(self.ctl_ok("status"), "running\n")
+        response, body = service.request("GET", "/version")
+        self.assertEqual(body, b"1.0")
+
+    def test_stop_and_start_keep_both_stores_and_their_indexes(self):
+        service = self.start_service()
+        response, _ = service.request("POST", "/post_wl_updates",
+                                      wl_record(1, 5) + wl_record(1, -3) + wl_record(0, 5),
+                                      {"User-Host": "ws1"})
+        self.assertEqual(response.getheader("newIndex"), "3")
+        body = descriptor(7, [1, 2, 3]) + descriptor(8, [4])
+        response, _ = service.request("POST", "/post_ts_updates", body, {"User-Host": "ws1"})
+        self.assertEqual(response.getheader("newIndex"), "2")
+
+        self.assertEqual(self.ctl_ok("stop"), "stopped\n")
+        self.assertEqual(self.ctl_ok("stats"), "whitelist: 3\ntraining database: 2\n")
+        self.assertEqual(self.ctl_ok("start"), "started\n")
+
+        response, data = service.request("GET", "/get_wl_updates", b"",
+                                         {"User-Host": "ws1", "startIndex": "2"})
+        self.assertEqual((response.getheader("newIndex"), data), ("3", wl_record(0, 5)))
+        response, data = service.request("GET", "/get_ts_updates", b"",
+                                         {"User-Host": "ws1", "startIndex": "1"})
+        self.assertEqual((response.getheader("newIndex"), data), ("2", descriptor(8, [4])))
+
+
+class ConfigTest(ServiceTest):
+    def test_get_returns_the_file_byte_for_byte(self):
+        service = self.start_service()
+        with open(service.path("config.xml"), "rb") as f:
+            on_disk = f.read()
+        self.assertEqual(ctl("config", "get").stdout, on_disk)
+        target = os.path.join(self.home, "copy.xml")
+        self.ctl_ok("config", "get", target)
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), on_disk)
+
+    def test_unparsable_put_replaces_the_file_and_fails(self):
+        self.start_service()
+        text = b"\x00\xff not <xml at all \r\n\x01"
+        source = os.path.join(self.home, "broken.xml")
+        with open(source, "wb") as f:
+            f.write(text)
+        error = self.ctl_fails("config", "put", source)
+        self.assertIn("not a valid configuration", error)
+        self.assertEqual(ctl("config", "get").stdout, text)
+        self.assertEqual(get_property("Config").stdout.split(), ["ay", str(len(text))] +
+                         [str(b) for b in text])
+        # The service keeps working with the settings it had.
+        self.assertEqual(self.ctl_ok("status"), "running\n")
+
+    def test_put_applies_per_request_values_at_once_and_port_at_next_start(self):
+        service = self.start_service()
+        new_port = free_port()
+        text = ("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config>\r\n"
+                "  <port>%d</port>\r\n  <common_whitelist_enabled>0</common_whitelist_enabled>"
+                "\r\n</config>" % new_port).encode()
+        source = os.path.join(self.home, "new.xml")
+        with open(source, "wb") as f:
+            f.write(text)
+        self.ctl_ok("config", "put", source)
+        with open(service.path("config.xml"), "rb") as f:
+            self.assertEqual(f.read(), text)
+        response, _ = service.request("GET", "/get_wl_updates", b"",
+                                      {"User-Host": "ws1", "startIndex": "0"})
+        self.assertEqual(response.status, 500)
+        self.ctl_ok("stop")
+        self.ctl_ok("start")
+        service.port = new_port
+        response, body = service.request("GET", "/version")
+        self.assertEqual(body, b"1.0")
+
+    def test_get_without_config_file_fails(self):
+        service = self.start_service()
+        os.remove(service.path("config.xml"))
+        error = self.ctl_fails("config", "get")
+        self.assertIn("config.xml", error)
+        self.assertNotEqual(get_property("Config").returncode, 0)
+
+    def test_put_of_missing_local_file_fails_before_calling(self):
+        self.start_service()
+        self.assertIn("could not read", self.ctl_fails("config", "put", "/nonexistent/c.xml"))
+
+
+class StoresTest(ServiceTest):
+    def test_statistics_of_empty_stores_are_eight_zero_bytes(self):
+        self.start_service()
+        self.assertEqual(get_property("Statistics").stdout.strip(), "ay 8 0 0 0 0 0 0 0 0")
+        self.assertEqual(self.ctl_ok("stats"), "whitelist: 0\ntraining database: 0\n")
+
+    def test_clearing_each_store(self):
+        service = self.start_service()
+        service.request("POST", "/post_wl_updates", wl_record(1, 1) + wl_record(1, 2),
+                        {"User-Host": "ws1"})
+        service.request("POST", "/post_ts_updates", descriptor(1, [9]), {"User-Host": "ws1"})
+        self.assertEqual(get_property("Statistics").stdout.strip(), "ay 8 2 0 0 0 1 0 0 0")
+        self.ctl_ok("clear-whitelist")
+        self.assertEqual(self.ctl_ok("stats"), "whitelist: 0\ntraining database: 1\n")
+        self.assertEqual(busctl("call", *OBJECT, "ClearTrainingDB").returncode, 0)
+        self.assertEqual(self.ctl_ok("stats"), "whitelist: 0\ntraining database: 0\n")
+
+    def test_config_folder_is_the_data_folder_with_final_slash(self):
+        service = self.start_service()
+        folder = service.folder + "/"
+        self.assertEqual(self.ctl_ok("folder"), folder + "\n")
+        self.assertEqual(get_property("ConfigFolder").stdout.strip(), 's "%s"' % folder)
+
+
+class CtlTest(ServiceTest):
+    def test_unreachable_service_names_the_bus_and_how_to_start(self):
+        result = ctl("status")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"session bus", result.stderr)
+        self.assertIn(b"-Foreground", result.stderr)
+        self.assertIn(b"-Service", result.stderr)
+
+    def test_bus_comes_from_environment_when_not_given(self):
+        self.start_service()
+        env = dict(os.environ, VANTORSYNC_BUS="session")
+        result = ctl("status", env=env, bus=None)
+        self.assertEqual((result.returncode, result.stdout), (0, b"running\n"))
+
+    def test_usage_errors_and_help(self):
+        self.assertEqual(ctl("frobnicate").returncode, 2)
+        self.assertEqual(ctl("config", "put").returncode, 2)
+        self.assertEqual(ctl("--bus", "none", "status", bus=None).returncode, 2)
+        result = ctl("--help", bus=None)
+        self.assertEqual(result.returncode, 0)
+        self.assertIn(b"clear-training-db", result.stdout)
+
+
+class ModuleTest(ServiceTest):
+    def run_program(self, *args, env_extra=None):
+        env = dict(os.environ, XDG_CONFIG_HOME=self.home, HOME=self.home)
+        env.update(env_extra or {})
+        return subprocess.run([SERVER] + list(args), capture_output=True, text=True, env=env,
+                              timeout=60)
+
+    def test_start_without_registration_exits_2_with_one_line(self):
+        root = os.path.join(self.home, "root")
+        result = self.run_program(env_extra={"VANTORSYNC_ROOT": root})
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(len(result.stderr.splitlines()), 1)
+        self.assertIn("-Service", result.stderr)
+
+    def test_registration_switches_write_and_remove_files(self):
+        root = os.path.join(self.home, "root")
+        env = {"VANTORSYNC_ROOT": root}
+        activation = os.path.join(
+            root, "usr/share/dbus-1/system-services/com.mailvane.VantorSyncSvc.service")
+        policy = os.path.join(root, "usr/share/dbus-1/system.d/com.mailvane.VantorSyncSvc.conf")
+        unit = os.path.join(root, "etc/systemd/system/VantorSyncSvc.service")
+        program = os.path.realpath(SERVER)
+
+        self.assertEqual(self.run_program("/service", env_extra=env).returncode, 0)
+        with open(activation) as f:
+            self.assertEqual(f.read(), "[D-BUS Service]\nName=com.mailvane.VantorSyncSvc\n"
+                             "Exec=%s\nUser=root\nSystemdService=VantorSyncSvc.service\n" % program)
+        with open(unit) as f:
+            self.assertIn("ExecStart=%s\n" % program, f.read())
+        self.assertTrue(os.path.exists(policy))
+
+        self.assertEqual(self.run_program("-Service", "-regserver", env_extra=env).returncode, 0)
+        with open(activation) as f:
+            self.assertNotIn("SystemdService", f.read())
+        self.assertFalse(os.path.exists(unit))
+
+        self.assertEqual(self.run_program("-UnregServer", "-RegServer", env_extra=env).returncode,
+                         0)
+        for path in (activation, policy, unit):
+            self.assertFalse(os.path.exists(path), path)
+
+    def test_failing_registration_exits_nonzero_with_a_message(self):
+        root = os.path.join(self.home, "root")
+        with open(root, "w") as f:
+            f.write("a file where the root folder should be")
+        result = self.run_program("-RegServer", env_extra={"VANTORSYNC_ROOT": root})
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("Could not write", result.stderr)
+
+    def test_no_management_with_bus_none(self):
+        service = Service(self.home, bus="none").start(wait_for_bus=False)
+        self.service = service
+        self.assertIn("listening on port %d" % service.port, service.banner)
+        self.assertIn("management interface switched off", service.proc.stdout.readline())
+        self.assertFalse(name_on_bus())
+        code, rest = service.stop()
+        self.assertEqual(code, 0)
+        self.assertIn("VantorSyncSvc: stopped", rest)
+
+    def test_service_mode_notifies_systemd_and_runs_without_a_bus(self):
+        root = os.path.join(self.home, "root")
+        self.assertEqual(self.run_program("-Service", env_extra={"VANTORSYNC_ROOT": root})
+                         .returncode, 0)
+        notify_path = os.path.join(self.home, "notify")
+        notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        notify.bind(notify_path)
+        notify.settimeout(30)
+        try:
+            service = Service(self.home, root=root)
+            # No system bus here: management is unavailable, the sync server runs on.
+            service.env["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.home, "nobus")
+            service.env["NOTIFY_SOCKET"] = notify_path
+            self.service = service.start(args=(), wait_for_bus=False)
+            self.assertIn("listening on port %d" % service.port, service.banner)
+            self.assertIn("management interface unavailable on the system bus",
+                          service.proc.stdout.readline())
+            ready = notify.recv(4096).decode()
+            self.assertIn("READY=1", ready.split("\n"))
+            self.assertIn("STATUS=VantorSyncSvc: data folder", ready)
+            response, body = service.request("GET", "/version")
+            self.assertEqual(body, b"1.0")
+            service.proc.send_signal(signal.SIGTERM)
+            self.assertIn("STOPPING=1", notify.recv(4096).decode().split("\n"))
+            code, rest = service.finish()
+            self.assertEqual(code, 0)
+            # config.xml is written back at every stop.
+            self.assertTrue(os.path.exists(service.path("config.xml")))
+        finally:
+            notify.close()
+
+
+class LocalServerTest(ServiceTest):
+    def start_local_server(self):
+        root = os.path.join(self.home, "root")
+        env = dict(os.environ, VANTORSYNC_ROOT=root)
+        subprocess.run([SERVER, "-RegServer"], env=env, check=True, timeout=60)
+        self.service = Service(self.home, root=root).start(args=())
+        return self.service
+
+    def test_ends_after_its_last_client_left(self):
+        service = self.start_local_server()
+        left = time.monotonic()
+        self.assertEqual(self.ctl_ok("status"), "running\n")
+        code, rest = service.finish(limit=60)
+        self.assertEqual(code, 0)
+        self.assertIn("VantorSyncSvc: stopped", rest)
+        # About five seconds; only a bound far below that is checked.
+        self.assertGreater(time.monotonic() - left, 2.0)
+
+    def test_stays_while_clients_keep_returning(self):
+        service = self.start_local_server()
+        began = time.monotonic()
+        while time.monotonic() - began < 10:
+            self.assertEqual(busctl("get-property", *OBJECT, "Enabled").returncode, 0)
+            time.sleep(1)
+        self.assertIsNone(service.proc.poll(), "ended while clients came every second")
+        code, _ = service.finish(limit=60)
+        self.assertEqual(code, 0)
+
+    def test_unused_local_server_waits_without_limit(self):
+        root = os.path.join(self.home, "root")
+        subprocess.run([SERVER, "-RegServer"], env=dict(os.environ, VANTORSYNC_ROOT=root),
+                       check=True, timeout=60)
+        service = Service(self.home, root=root)
+        self.service = service.start(args=(), wait_for_bus=False)
+        # Only watching the bus, never calling the object: this is not a client.
+        self.assertTrue(wait_until(name_on_bus))
+        time.sleep(7)
+        self.assertIsNone(service.proc.poll())
+
+
+if __name__ == "__main__":
+    SERVER, CTL = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
