@@ -2,7 +2,7 @@
 # Debian packages it needs first, so a fresh machine needs nothing but `make`.
 
 PACKAGES := cmake ninja-build g++ pkg-config zlib1g-dev googletest libgtest-dev libgmock-dev \
-            libbenchmark-dev libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus \
+            libbenchmark-dev libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus systemd \
             qt6-base-dev libqt6test6 fonts-dejavu-core curl python3 wrk nginx-light procps
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
