@@ -127,8 +127,8 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
     std::printf("%s\n", state.c_str());
     std::fflush(stdout);
 
-    // The monitor is created first and destroyed first: its time-out reaches the
-    // endpoint, which must outlive it.
+    // The idle monitor's time-out reaches the endpoint, so the monitor is always
+    // destroyed before the endpoint.
     std::unique_ptr<ManagementEndpoint> endpoint;
     std::unique_ptr<IdleMonitor> idleMonitor;
     std::function<void(size_t)> onClientCount;
