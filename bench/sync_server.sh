@@ -58,24 +58,3 @@ start_sync_server "$work/mem" "$port"
 rss_kb=$(awk '/VmRSS/ { print $2 }' "/proc/$SERVER_PID/status")
 echo "resident size: $((rss_kb / 1024)) MiB ($rss_kb kB), target at most 40 MiB"
 
-echo "--- idle CPU: 1000 idle keep-alive connections for 10 s"
-python3 - "$port" <<'PY' &
-import socket, sys, time
-port = int(sys.argv[1])
-conns = []
-for _ in range(1000):
-    s = socket.create_connection(("127.0.0.1", port))
-    s.sendall(b"GET /version HTTP/1.1\r\n\r\n")
-    conns.append(s)
-for s in conns:
-    s.recv(100)
-time.sleep(13)
-PY
-holder=$!
-sleep 2
-before=$(cpu_ticks "$SERVER_PID")
-sleep 10
-after=$(cpu_ticks "$SERVER_PID")
-hz=$(getconf CLK_TCK)
-echo "server CPU with 1000 idle connections: $(python3 -c "print('%.2f' % (100.0 * ($after - $before) / $hz / 10))")% of one core"
-wait "$holder"

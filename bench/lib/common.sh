@@ -43,9 +43,15 @@ worker_processes 1;
 daemon off;
 pid $dir/nginx.pid;
 error_log $dir/logs/error.log;
+worker_rlimit_nofile 20000;
 events { worker_connections 20000; }
 http {
     access_log off;
+    client_body_temp_path $dir/client_body;
+    proxy_temp_path $dir/proxy;
+    fastcgi_temp_path $dir/fastcgi;
+    uwsgi_temp_path $dir/uwsgi;
+    scgi_temp_path $dir/scgi;
     keepalive_requests 100000000;
     keepalive_timeout 300s;
     server {
@@ -81,3 +87,39 @@ ratio() { python3 -c "print('%.2f' % (float('$1') / float('$2')) if float('$2') 
 
 # cpu_ticks PID: user + system clock ticks used so far.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+# hold_idle_connections PORT COUNT SECONDS READY_FILE: opens COUNT keep-alive connections,
+# makes one request on each, touches READY_FILE and keeps them idle for SECONDS.
+hold_idle_connections() {
+    python3 - "$@" <<'PY'
+import socket, sys, time
+port, count, seconds, ready = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3]), sys.argv[4]
+conns = []
+for _ in range(count):
+    s = socket.create_connection(("127.0.0.1", port))
+    s.sendall(b"GET /version HTTP/1.1\r\nHost: x\r\n\r\n")
+    conns.append(s)
+for s in conns:
+    got = b""
+    while not got.endswith(b"1.0"):
+        got += s.recv(100)
+open(ready, "w").close()
+time.sleep(seconds)
+PY
+}
+
+# idle_cpu_percent PID PORT: CPU use of PID over 10 s while 1000 idle connections are open.
+idle_cpu_percent() {
+    local pid=$1 port=$2 ready
+    ready=$(mktemp -u)
+    hold_idle_connections "$port" 1000 12 "$ready" &
+    local holder=$!
+    for _ in $(seq 300); do [ -e "$ready" ] && break; sleep 0.1; done
+    local before after
+    before=$(cpu_ticks "$pid")
+    sleep 10
+    after=$(cpu_ticks "$pid")
+    wait "$holder"
+    rm -f "$ready"
+    python3 -c "print('%.2f' % (100.0 * ($after - $before) / $(getconf CLK_TCK) / 10))"
+}
