@@ -2,9 +2,6 @@
 
 #include <string>
 
-// The program's arguments joined by blanks, as one command line.
+// The program's arguments joined by blanks, as one command line, so the switch
+// scan sees the same text whatever way the arguments were split.
 std::string joinCommandLine(int argc, char** argv);
-
-// True when a switch word (the text after any '-' or '/', up to a blank, TAB or
-// the end) equals word without regard to ASCII case.
-bool hasSwitch(const std::string& commandLine, const std::string& word);
