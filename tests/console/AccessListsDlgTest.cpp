@@ -195,3 +195,21 @@ TEST_F(AccessListsDlgTest, RightsTextsComeFromTheStringTable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(AccessListsDlgTest, VeryLongHostNamesCanStillBeEditedAndDeleted) {
+    const std::string longName(300, 'h');
+    settings.setAccessList({{longName, {true, true}}});
+    FakeDialogView& access = open();
+    access.selectRows(A::kHostList, {0});
+    hostDialogEnters(longName, longName, false, false);
+    access.click(A::kEdit);
+    EXPECT_EQ(dialog->workingCopy().at(longName), (AccessRights{false, false}));
+
+    toolkit.answer(MessageAnswer::Yes);
+    access.click(A::kDelete);
+    EXPECT_TRUE(dialog->workingCopy().empty());
+}
+
+}  // namespace

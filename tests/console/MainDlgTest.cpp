@@ -149,3 +149,14 @@ TEST_F(MainDlgTest, AboutShowsNoVersionForAProgramFileWithoutOne) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MainDlgTest, AFailureWithoutTextIsStillReported) {
+    FakeDialogView& main = open();
+    service.failing["putEnabled"] = "";
+    main.click(CMainDlg::kStart);
+    EXPECT_EQ(errorTexts(), std::vector<std::string>{"The management call failed."});
+}
+
+}  // namespace
