@@ -3,14 +3,17 @@
 
 PACKAGES := cmake ninja-build g++ pkg-config zlib1g-dev googletest libgtest-dev libgmock-dev \
             libbenchmark-dev libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus systemd \
-            qt6-base-dev libqt6test6 fonts-dejavu-core curl python3 wrk nginx-light procps
+            qt6-base-dev libqt6test6 fonts-dejavu-core curl python3 wrk nginx-light procps \
+            clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 BUILD_DIR := build
 TEST_DIR := build-test
+FUZZ_DIR := build-fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: deps build run test bench format clean
+.PHONY: deps build run test bench fuzz format clean
 
 deps:
 	@missing=""; \
@@ -42,9 +45,19 @@ test: deps $(TEST_DIR)/build.ninja
 bench: build
 	./bench/run_all.sh $(BUILD_DIR)
 
+# libFuzzer targets with ASan and UBSan, clang in a build folder of their own;
+# each target runs FUZZ_SECONDS (default 60).
+$(FUZZ_DIR)/build.ninja:
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVANTORSYNC_FUZZ=ON
+
+fuzz: deps $(FUZZ_DIR)/build.ninja
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ./fuzz/run_fuzz.sh $(FUZZ_DIR)
+
 format:
-	find . -path ./build -prune -o -path ./build-test -prune -o \
+	find . -path ./build -prune -o -path ./build-test -prune -o -path ./build-fuzz -prune -o \
 	  \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_DIR) $(FUZZ_DIR)
