@@ -1,6 +1,7 @@
 #include "storage/DescriptorFile.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -217,8 +218,12 @@ int32_t DescriptorFile::append(const MessageDescriptor& descriptor) {
         return -1;
     if (!seekTo(offset, true))
         return -1;
-    if (!DescriptorRecord::write(data_, descriptor)) {
+    // Flushed at once: a record that only reached the stream buffer would fail later (a
+    // full disk), when it is already indexed and numbered and nobody can take it back.
+    if (!DescriptorRecord::write(data_, descriptor) || std::fflush(data_.stream()) != 0) {
         // Leave no partial record behind: the next append starts at the old end again.
+        // Bytes the disk refused are dropped, or every later flush would fail on them.
+        __fpurge(data_.stream());
         std::clearerr(data_.stream());
         truncateTo(offset);
         return -1;
