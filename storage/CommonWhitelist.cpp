@@ -214,9 +214,12 @@ bool CommonWhitelist::save(const std::string& folder) {
             ok = historyFile.write(chunk.get(), count * WhitelistChange::kSize);
         }
     }
+    // Nothing is renamed into place before both files are completely on disk: the last
+    // buffered bytes fail only when flushed, and a failing history file must not leave
+    // a new keys file beside the old history.
+    ok = ok && syncStream(keysFile.stream()) && syncStream(historyFile.stream());
     if (!ok)
         return false;
-    // Nothing is renamed into place before both files are completely written.
     return keysFile.commit() && historyFile.commit();
 }
 
