@@ -177,7 +177,7 @@ def main():
         write(corpus, "request_reader", name, bytes([0, 3, 7, 1, 0, 30, 2, 5]) + data)
         write(corpus, "http_object", name, data)
     write(corpus, "request_reader", "pipelined", bytes([5, 9, 0, 1, 2, 3, 4, 31]) + pipelined)
-    write(corpus, "http_object", "push_ts_deflate",
+    write(corpus, "http_object", "push_wl_deflate",
           requests["push_wl"].split(b"\r\n\r\n")[0].replace(b"Content-Length: 36",
                                                            b"Content-Encoding: deflate") +
           b"\r\n\r\n" + zlib.compress(wl)[2:-4])
