@@ -153,7 +153,7 @@ void HTTPRequestReader::nextRequest() {
         // A keep-alive connection reuses a small block for every request; a block
         // grown for a large body is given back instead of held while the client idles.
         if (buffer_.capacity() > kKeptBlockSize) {
-            buffer_.clear();
+            buffer_ = IOB();  // clear() would keep the block
         } else {
             buffer_.setLength(0);
             if (buffer_.data() != nullptr)

@@ -41,6 +41,8 @@ class HTTPRequestReader {
 
     // Bytes held for the current request and the ones behind it.
     uint32_t bufferedLength() const { return buffer_.length() - start_; }
+    // Whether the buffer holds a memory block (an idle connection should hold a small one).
+    bool holdsBlock() const { return buffer_.data() != nullptr; }
 
   private:
     const char* current() const { return buffer_.chars() + start_; }

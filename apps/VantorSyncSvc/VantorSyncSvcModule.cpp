@@ -118,6 +118,8 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
     // Before any thread exists, so that only the watcher (or sigwait below) sees them.
     StopSignals::block();
     signal(SIGPIPE, SIG_IGN);
+    // At a file-size limit a write must fail with EFBIG (a failed push), not end the service.
+    signal(SIGXFSZ, SIG_IGN);
     raiseOpenFileLimit();
     const bool serviceMode = mode == ServerMode::Service;
 

@@ -150,3 +150,17 @@ TEST(HTTPRequestReader, MalformedHeaderLineEndsTheHead) {
     EXPECT_NE(nullptr, request.headers().find("A"));
     EXPECT_EQ(nullptr, request.headers().find("B"));
 }
+
+TEST(HTTPRequestReader, BlockGrownForALargeBodyIsGivenBackAfterTheRequest) {
+    HTTPRequestReader reader;
+    std::string body(1 << 20, 'b');
+    feed(reader,
+         "POST /x HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    ASSERT_TRUE(reader.isComplete());
+    EXPECT_TRUE(reader.holdsBlock());
+    reader.nextRequest();
+    EXPECT_FALSE(reader.holdsBlock());
+    // The next request on the connection still works.
+    feed(reader, "GET /version HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(reader.isComplete());
+}
