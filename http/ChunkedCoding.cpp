@@ -3,21 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "http/MessageText.h"
+
 namespace HTTPParser {
 
 namespace {
 
 constexpr uint32_t kChunkSize = 256;
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Reads the size at the start of a chunk line (leading blanks skipped, stops at the
 // first non-hex byte so extensions are ignored). A sign or a size no buffer could
@@ -30,7 +22,7 @@ bool readChunkSize(const char* line, uint32_t lineLength, uint64_t* size) {
         return false;
     uint64_t value = 0;
     for (; i < lineLength; ++i) {
-        int digit = hexValue(line[i]);
+        int digit = hexDigitValue(line[i]);
         if (digit < 0)
             break;
         value = value * 16 + static_cast<uint64_t>(digit);

@@ -1,20 +1,8 @@
 #include "http/HTTPRequest.h"
 
+#include "http/MessageText.h"
+
 namespace HTTPParser {
-
-namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
 
 void HTTPRequest::setFirstLine(const std::string& line) {
     HTTPObject::setFirstLine(line);
@@ -37,10 +25,10 @@ std::string HTTPRequest::percentDecode(const std::string& text) {
     decoded.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
-        if (c == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 &&
-            hexDigit(text[i + 2]) >= 0) {
+        if (c == '%' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
+            hexDigitValue(text[i + 2]) >= 0) {
             decoded.push_back(
-                static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2])));
+                static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2])));
             i += 2;
         } else if (c == '+') {
             decoded.push_back(' ');

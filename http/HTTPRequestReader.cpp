@@ -139,35 +139,20 @@ void HTTPRequestReader::nextRequest() {
         return;
     }
     start_ += requestEnd_;
-    headers_.clear();
-    chunked_ = false;
-    contentLength_ = 0;
-    bodyOffset_ = 0;
-    headScanFrom_ = 0;
-    chunkScanFrom_ = 0;
-    chunkedBodyEnd_ = 0;
-    requestEnd_ = 0;
-    continueRequested_ = false;
-    state_ = Idle;
+    forgetCurrentRequest();
     if (currentLength() == 0) {
-        // A keep-alive connection reuses a small block for every request; a block
-        // grown for a large body is given back instead of held while the client idles.
-        if (buffer_.capacity() > kKeptBlockSize) {
-            buffer_ = IOB();  // clear() would keep the block
-        } else {
-            buffer_.setLength(0);
-            if (buffer_.data() != nullptr)
-                buffer_.data()[0] = 0;
-        }
-        start_ = 0;
+        emptyBuffer();
         return;
     }
     advance();
 }
 
 void HTTPRequestReader::reset() {
-    buffer_.clear();
-    start_ = 0;
+    forgetCurrentRequest();
+    emptyBuffer();
+}
+
+void HTTPRequestReader::forgetCurrentRequest() {
     headers_.clear();
     chunked_ = false;
     contentLength_ = 0;
@@ -178,6 +163,19 @@ void HTTPRequestReader::reset() {
     requestEnd_ = 0;
     continueRequested_ = false;
     state_ = Idle;
+}
+
+void HTTPRequestReader::emptyBuffer() {
+    // A keep-alive connection reuses a small block for every request; a block grown
+    // for a large body is given back instead of held while the client idles.
+    if (buffer_.capacity() > kKeptBlockSize) {
+        buffer_ = IOB();  // clear() would keep the block
+    } else {
+        buffer_.setLength(0);
+        if (buffer_.data() != nullptr)
+            buffer_.data()[0] = 0;
+    }
+    start_ = 0;
 }
 
 bool HTTPRequestReader::takeContinueRequest() {

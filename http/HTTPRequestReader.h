@@ -51,6 +51,10 @@ class HTTPRequestReader {
     void parseHead(uint32_t headEnd);
     void checkBody();
     void compact();
+    // Clears what was learnt about the current request; the bytes stay.
+    void forgetCurrentRequest();
+    // Drops every byte, giving back a block that grew large.
+    void emptyBuffer();
 
     IOB buffer_;
     uint32_t start_ = 0;  // where the current request starts in buffer_

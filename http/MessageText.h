@@ -20,6 +20,9 @@ uint32_t readHead(const char* data, uint32_t length, std::string& firstLine, Hea
 // byte; no digits gives 0. The result saturates instead of overflowing.
 int64_t parseDecimal(const std::string& text);
 
+// The value of a hexadecimal digit of either case, or -1 for any other byte.
+int hexDigitValue(char c);
+
 // ASCII case-insensitive comparison of whole texts.
 bool equalsIgnoringCase(const std::string& a, const std::string& b);
 

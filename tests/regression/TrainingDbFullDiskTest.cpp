@@ -7,7 +7,7 @@
 #include <string>
 
 #include "storage/CommonTrainingDb.h"
-#include "tests/regression/FileSizeCap.h"
+#include "tests/support/FileSizeCap.h"
 #include "tests/support/TempFolder.h"
 
 namespace {

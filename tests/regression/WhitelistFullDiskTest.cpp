@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "storage/CommonWhitelist.h"
-#include "tests/regression/FileSizeCap.h"
+#include "tests/support/FileSizeCap.h"
 #include "tests/support/TempFolder.h"
 
 TEST(WhitelistFullDisk, FailedSaveKeepsBothFilesOfTheLastSave) {

@@ -8,6 +8,7 @@
 #include "platform/FileSystem.h"
 #include "storage/CommonWhitelist.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/FileSizeCap.h"
 #include "tests/support/TempFolder.h"
 #include "tests/whitelist/WhitelistTestSupport.h"
 
@@ -30,27 +31,6 @@ std::vector<Record> pullAll(CommonWhitelist& store, uint32_t startIndex) {
     EXPECT_TRUE(store.getUpdates(startIndex, body, newIndex));
     return recordsOf(body);
 }
-
-// Caps the size of any file this process writes, as a full disk would; writes past
-// the cap fail with EFBIG instead of raising SIGXFSZ.
-class FileSizeCap {
-  public:
-    explicit FileSizeCap(rlim_t bytes) {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit capped = previous_;
-        capped.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &capped);
-    }
-    ~FileSizeCap() {
-        setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-  private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
-};
 
 // A store with keys -2, 5, 0x0102030405060708, base 1 and history [remove 9, add 0x0102..].
 void fillSample(CommonWhitelist& store) {
