@@ -7,6 +7,7 @@
 #include "http/ChunkedCoding.h"
 #include "http/ContentCoding.h"
 #include "http/MessageText.h"
+#include "platform/NumberText.h"
 
 namespace HTTPParser {
 
@@ -48,7 +49,7 @@ bool HTTPObject::hasKnownContentCoding() const {
 void HTTPObject::fixContentLength(uint32_t sentLength) {
     chunked_ = hasChunkedTransferCoding();
     const HeaderField* field = headers_.find(kContentLength);
-    if (field == nullptr || chunked_ || parseDecimal(field->value) == sentLength)
+    if (field == nullptr || chunked_ || leadingNumber64(field->value) == sentLength)
         return;
     headers_.remove(kContentLength);
     headers_.add(kContentLength, std::to_string(sentLength));

@@ -7,6 +7,7 @@
 
 #include "http/ChunkedCoding.h"
 #include "http/MessageText.h"
+#include "platform/NumberText.h"
 
 namespace HTTPParser {
 
@@ -65,7 +66,7 @@ void HTTPRequestReader::parseHead(uint32_t headEnd) {
     const HeaderField* transfer = headers_.find("Transfer-Encoding");
     chunked_ = transfer != nullptr && equalsIgnoringCase(transfer->value, "chunked");
     const HeaderField* length = headers_.find("Content-Length");
-    contentLength_ = length != nullptr ? parseDecimal(length->value) : 0;
+    contentLength_ = length != nullptr ? leadingNumber64(length->value) : 0;
     chunkScanFrom_ = 0;
     state_ = Body;
     if (!chunked_ && contentLength_ > 0 &&

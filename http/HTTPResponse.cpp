@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "http/MessageText.h"
+#include "platform/NumberText.h"
 
 namespace HTTPParser {
 
@@ -18,7 +19,7 @@ void HTTPResponse::setFirstLine(const std::string& line) {
     size_t digits = 0;
     while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
         ++digits;
-    int64_t code = parseDecimal(rest.substr(0, digits));
+    int64_t code = leadingNumber64(rest.substr(0, digits));
     statusCode_ = code > INT32_MAX ? INT32_MAX : static_cast<int>(code);
 }
 

@@ -32,26 +32,6 @@ uint32_t readHead(const char* data, uint32_t length, std::string& firstLine, Hea
     return position;
 }
 
-int64_t parseDecimal(const std::string& text) {
-    constexpr int64_t kSaturation = int64_t(1) << 40;
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' ||
-                               text[i] == '\n' || text[i] == '\v' || text[i] == '\f')) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value < kSaturation)
-            value = value * 10 + (text[i] - '0');
-    }
-    return negative ? -value : value;
-}
-
 bool equalsIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && Header::lowerCase(a) == Header::lowerCase(b);
 }

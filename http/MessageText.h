@@ -16,10 +16,6 @@ std::string readLine(const char* data, uint32_t length, uint32_t& position);
 // position where the body starts. A line the collection refuses ends the block.
 uint32_t readHead(const char* data, uint32_t length, std::string& firstLine, Header& fields);
 
-// Leading white space, optional sign, then decimal digits up to the first other
-// byte; no digits gives 0. The result saturates instead of overflowing.
-int64_t parseDecimal(const std::string& text);
-
 // The value of a hexadecimal digit of either case, or -1 for any other byte.
 int hexDigitValue(char c);
 

@@ -10,7 +10,8 @@ bool isWhiteSpace(char c) {
 
 }  // namespace
 
-int32_t leadingNumber(const std::string& text) {
+int64_t leadingNumber64(const std::string& text) {
+    constexpr int64_t kSaturation = int64_t(1) << 40;
     size_t at = 0;
     while (at < text.size() && isWhiteSpace(text[at]))
         ++at;
@@ -20,14 +21,18 @@ int32_t leadingNumber(const std::string& text) {
         ++at;
     }
     int64_t magnitude = 0;
-    const int64_t ceiling = int64_t{std::numeric_limits<int32_t>::max()} + 1;
     for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        magnitude = magnitude * 10 + (text[at] - '0');
-        if (magnitude > ceiling)
-            magnitude = ceiling;
+        if (magnitude < kSaturation)
+            magnitude = magnitude * 10 + (text[at] - '0');
     }
-    int64_t value = negative ? -magnitude : magnitude;
+    return negative ? -magnitude : magnitude;
+}
+
+int32_t leadingNumber(const std::string& text) {
+    int64_t value = leadingNumber64(text);
     if (value > std::numeric_limits<int32_t>::max())
-        value = std::numeric_limits<int32_t>::max();
+        return std::numeric_limits<int32_t>::max();
+    if (value < std::numeric_limits<int32_t>::min())
+        return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(value);
 }

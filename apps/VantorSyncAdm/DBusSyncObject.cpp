@@ -3,19 +3,9 @@
 #include <exception>
 #include <utility>
 
-#include "IVantorSync_proxy.h"
-#include "com/ManagementBus.h"
+#include "com/VantorSyncProxy.h"
 
 namespace {
-
-class VantorSyncProxy : public sdbus::ProxyInterfaces<com::mailvane::IVantorSync_proxy> {
-  public:
-    explicit VantorSyncProxy(sdbus::IConnection& connection)
-        : ProxyInterfaces(connection, ManagementBus::kServiceName, ManagementBus::kObjectPath) {
-        registerProxy();
-    }
-    ~VantorSyncProxy() { unregisterProxy(); }
-};
 
 std::string describe(const sdbus::Error& error) {
     return error.getMessage().empty() ? error.getName() : error.getMessage();

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "apps/VantorSyncCtl/CtlArguments.h"
-#include "apps/VantorSyncCtl/VantorSyncProxy.h"
+#include "com/VantorSyncProxy.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 
