@@ -70,23 +70,18 @@ Registration::Registration(std::string root, std::string programPath, ServiceMan
       manager_(manager) {}
 
 bool Registration::registerService() {
-    errors_.clear();
-    if (!checkProgramPath())
-        return false;
-    if (!uninstallService())
-        return false;
-    return writeFile(policyPath(), policyFileText()) &&
-           writeFile(activationPath(), activationFileText(programPath_, true)) && installService();
+    return writeBusFiles(true) && installService();
 }
 
 bool Registration::registerLocalServer() {
+    return writeBusFiles(false);
+}
+
+bool Registration::writeBusFiles(bool serviceMode) {
     errors_.clear();
-    if (!checkProgramPath())
-        return false;
-    if (!uninstallService())
-        return false;
-    return writeFile(policyPath(), policyFileText()) &&
-           writeFile(activationPath(), activationFileText(programPath_, false));
+    // Any installed service goes first, so a local server never runs beside it.
+    return checkProgramPath() && uninstallService() && writeFile(policyPath(), policyFileText()) &&
+           writeFile(activationPath(), activationFileText(programPath_, serviceMode));
 }
 
 bool Registration::unregister() {

@@ -38,6 +38,8 @@ class Registration {
     std::string unitPath() const { return root_ + kUnitFile; }
 
   private:
+    // Policy and activation files, after the program path is checked and any service removed.
+    bool writeBusFiles(bool serviceMode);
     bool checkProgramPath();
     bool uninstallService();
     bool installService();

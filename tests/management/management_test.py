@@ -6,7 +6,6 @@ starts the real VantorSyncSvc with VANTORSYNC_BUS=session in its own data folder
 (XDG_CONFIG_HOME) on a free port and drives it with VantorSyncCtl and busctl.
 Time limits are generous; nothing here measures speed.
 """
-import http.client
 import os
 import shutil
 import signal
@@ -18,16 +17,15 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from sync_wire import descriptor, free_port, http_request, wl_record  # noqa: E402
+
 SERVER = None  # set from argv
 CTL = None
 
 OBJECT = ["com.mailvane.VantorSyncSvc", "/com/mailvane/VantorSync", "com.mailvane.IVantorSync"]
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def config_text(port):
@@ -35,13 +33,8 @@ def config_text(port):
             "  <port>%d</port>\r\n</config>" % port).encode()
 
 
-def wl_record(op, key):
-    return struct.pack("<Bq", op, key)
 
 
-def descriptor(label, values, status=1):
-    return struct.pack("<IiI", label, status, len(values)) + struct.pack(
-        "<%dq" % len(values), *values)
 
 
 def wait_until(condition, limit=30.0):
@@ -116,12 +109,7 @@ class Service:
         return code, rest
 
     def request(self, method, path, body=b"", headers=None):
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
-        conn.request(method, path, body=body, headers=headers or {})
-        response = conn.getresponse()
-        data = response.read()
-        conn.close()
-        return response, data
+        return http_request(self.port, method, path, body, headers)
 
 
 class ServiceTest(unittest.TestCase):

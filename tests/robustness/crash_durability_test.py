@@ -23,23 +23,18 @@ import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from sync_wire import descriptor, free_port, wl_record  # noqa: E402
+
 SERVER = None  # set from argv
 ROUNDS = 20
 CLIENTS = 4
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
-def wl_record(op, key):
-    return struct.pack("<Bq", op, key)
 
 
-def descriptor(label, values):
-    return struct.pack("<IiI", label, 1, len(values)) + struct.pack("<%dq" % len(values), *values)
 
 
 def parse_descriptors(body):

@@ -4,7 +4,6 @@
 Each test starts build/bin/VantorSyncSvc -Foreground in a private data folder
 on a free port and talks to it with Python's http.client, raw sockets and curl.
 """
-import http.client
 import os
 import random
 import re
@@ -19,22 +18,16 @@ import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from sync_wire import descriptor, free_port, http_request, wl_record  # noqa: E402
+
 SERVER = None  # set from argv
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
-def wl_record(op, key):
-    return struct.pack("<Bq", op, key)
 
 
-def descriptor(label, values, status=1):
-    return struct.pack("<IiI", label, status, len(values)) + struct.pack(
-        "<%dq" % len(values), *values)
 
 
 def config_text(port, extra=""):
@@ -83,12 +76,7 @@ class Server:
         self.proc.stdout.close()
 
     def request(self, method, path, body=b"", headers=None):
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
-        conn.request(method, path, body=body, headers=headers or {})
-        response = conn.getresponse()
-        data = response.read()
-        conn.close()
-        return response, data
+        return http_request(self.port, method, path, body, headers)
 
     def raw(self, request_bytes):
         """Sends bytes, returns everything until the server closes or goes quiet."""
