@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "config/HostNames.h"
 #include "config/XMLEntities.h"
 #include "config/XMLSAXParser.h"
 #include "platform/AtomicFile.h"
@@ -82,6 +83,18 @@ bool Settings::loadFile(const std::string& path) {
     return parser.parseFile(path);
 }
 
+bool Settings::reloadFile(const std::string& path) {
+    AutoLock guard(lock_);
+    // The file is the whole access list; a text that fails to parse leaves the
+    // previous list in force rather than a partial one.
+    AccessList previous;
+    previous.swap(accessList_);
+    bool ok = loadFile(path);
+    if (!ok)
+        accessList_.swap(previous);
+    return ok;
+}
+
 std::string Settings::configText() const {
     AutoLock guard(lock_);
     const SettingsData& v = values_;
@@ -99,9 +112,13 @@ std::string Settings::configText() const {
     text += "  <access_list>\r\n";
     for (const auto& [host, rights] : accessList_) {
         // Escaped so that quotes, ampersands and angle brackets in a name cannot break
-        // the tag; the reader decodes them again.
-        text += "\t\t<acl host=\"" + XML::escapeAttribute(host) + "\" enabled_get=\"" +
-                flag(rights.allowGet) + "\" enabled_post=\"" + flag(rights.allowPost) + "\"/>\r\n";
+        // the tag; the reader decodes them again. A name that is not text (kept from an
+        // older file) goes hex-encoded, so the file stays well-formed UTF-8.
+        const std::string name = HostNames::isStorableAsText(host)
+                                     ? "host=\"" + XML::escapeAttribute(host)
+                                     : "host_bytes=\"" + HostNames::toHex(host);
+        text += "\t\t<acl " + name + "\" enabled_get=\"" + flag(rights.allowGet) +
+                "\" enabled_post=\"" + flag(rights.allowPost) + "\"/>\r\n";
     }
     text += "  </access_list>\r\n";
     text += "</config>";
@@ -152,7 +169,11 @@ void Settings::onElementStart(const XML::Element& element) {
         if (element.attribute("enabled_post", value))
             rights.allowPost = truthOf(value);
         std::string host;
-        if (element.attribute("host", host))
+        if (element.attribute("host", host)) {
             accessList_[host] = rights;
+        } else if (element.attribute("host_bytes", value) && HostNames::fromHex(value, host) &&
+                   !host.empty()) {
+            accessList_[host] = rights;
+        }
     }
 }

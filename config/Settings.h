@@ -41,7 +41,8 @@ class Settings : public XML::SAXReader {
     // $XDG_CONFIG_HOME (default ~/.config), $XDG_DATA_HOME (default ~/.local/share) and
     // ~/Documents. A candidate is created when missing and must pass probeFolderWritable.
     // The result ends in "/". When no candidate passes, the last one formed is returned;
-    // when none could be formed at all (no HOME and no XDG variables), the empty string.
+    // when none could be formed at all (no absolute HOME and no absolute XDG variables), the
+    // empty string. Relative values of these variables are ignored.
     static std::string selectDataFolder();
     // Creates folder + "check.txt", writes one byte, closes and deletes it. True only when
     // the file could be created and the byte written. Whatever had that name is lost.
@@ -51,6 +52,9 @@ class Settings : public XML::SAXReader {
     // entries are added or overwritten. True when the whole document was parsed; on false,
     // values read before the error stay applied.
     bool loadFile(const std::string& path);
+    // As loadFile, but the file's entries become the whole access list (kept as it was
+    // when the file does not parse). Scalar values merge as in loadFile.
+    bool reloadFile(const std::string& path);
     // Replaces the file crash-safely with the model's text.
     bool saveFile(const std::string& path);
     // The text that saveFile writes.
@@ -64,6 +68,9 @@ class Settings : public XML::SAXReader {
     // An imported text defines the whole access list; scalar values merge as in loadFile.
     bool exportConfig(ByteStream& stream);
     bool importConfig(ByteStream& stream);
+    // As above; when a new host name is refused (see HostNames), nothing is changed, the
+    // result is false and refusal says why.
+    bool importConfig(ByteStream& stream, std::string& refusal);
 
     void onElementText(const XML::Element& element) override;
     void onElementStart(const XML::Element& element) override;

@@ -18,10 +18,17 @@ std::string environment(const char* name) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
+// Only absolute paths count: a relative one would name a folder below whatever the
+// current folder happens to be (the XDG rules say to ignore such values).
+std::string absolutePath(const std::string& value) {
+    return !value.empty() && value[0] == '/' ? value : std::string();
+}
+
 // The base folders in order of preference; an entry is empty when it cannot be determined.
 std::vector<std::string> candidateBases() {
-    std::string home = environment("HOME");
-    auto orHome = [&home](const std::string& value, const char* belowHome) {
+    std::string home = absolutePath(environment("HOME"));
+    auto orHome = [&home](const std::string& variable, const char* belowHome) {
+        std::string value = absolutePath(variable);
         if (!value.empty())
             return value;
         return home.empty() ? std::string() : home + belowHome;

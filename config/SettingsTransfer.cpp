@@ -7,7 +7,9 @@
 #include <string>
 
 #include "config/ByteStream.h"
+#include "config/HostNames.h"
 #include "config/Settings.h"
+#include "config/XMLSAXParser.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 
@@ -116,6 +118,12 @@ bool Settings::exportConfig(ByteStream& stream) {
 }
 
 bool Settings::importConfig(ByteStream& stream) {
+    std::string refusal;
+    return importConfig(stream, refusal);
+}
+
+bool Settings::importConfig(ByteStream& stream, std::string& refusal) {
+    refusal.clear();
     std::string folder = dataFolder();
     if (folder.empty())
         return false;
@@ -125,14 +133,19 @@ bool Settings::importConfig(ByteStream& stream) {
     std::string path = folder + kConfigFileName;
 
     AutoLock guard(lock_);
+    // A new host name that cannot be written as text is refused before anything changes;
+    // names already held (kept from an older file) may come back as they are.
+    Settings incoming;
+    XML::SAXParser scout;
+    scout.setContentHandler(&incoming);
+    scout.parseString(bytes);
+    for (const auto& entry : incoming.getAccessList()) {
+        if (!HostNames::isStorableAsText(entry.first) && accessList_.count(entry.first) == 0) {
+            refusal = std::string(HostNames::kRefusal) + ": " + HostNames::visible(entry.first);
+            return false;
+        }
+    }
     if (!replaceFileContents(path, bytes))
         return false;
-    // The text sent is the whole access list; a text that fails to parse leaves the
-    // previous list in force rather than a partial one.
-    AccessList previous;
-    previous.swap(accessList_);
-    bool ok = loadFile(path);
-    if (!ok)
-        accessList_.swap(previous);
-    return ok;
+    return reloadFile(path);
 }

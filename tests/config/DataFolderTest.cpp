@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "config/Settings.h"
+#include "config/SystemDataFolder.h"
 #include "platform/FileSystem.h"
 #include "tests/config/EnvironmentValue.h"
 #include "tests/support/FileBytes.h"
@@ -83,4 +85,40 @@ TEST(DataFolderProbe, FailsForMissingFolder) {
     EXPECT_TRUE(Settings::probeFolderWritable(root.folder()));
     EXPECT_FALSE(Settings::probeFolderWritable(root.file("missing") + "/"));
     EXPECT_TRUE(FileSystem::listFolder(root.path()).empty());
+}
+
+TEST_F(DataFolderChoice, RelativeValuesAreIgnored) {
+    EnvironmentValue relativeConfig("XDG_CONFIG_HOME", "cfg");
+    EnvironmentValue relativeData("XDG_DATA_HOME", "./data");
+    EXPECT_EQ(Settings::selectDataFolder(), home() + "/.config/VantorSyncSvc/");
+    EnvironmentValue relativeHome("HOME", "home");
+    EXPECT_EQ(Settings::selectDataFolder(), "");
+}
+
+TEST(SystemDataFolderTest, EmptyOrRelativeFolderIsRefusedOrReplacedBySystemFolder) {
+    TempFolder root;
+    const std::string system = root.file("lib") + "/VantorSyncSvc/";
+    std::string error;
+
+    std::string absolute = root.folder();
+    EXPECT_TRUE(SystemDataFolder::resolve(absolute, false, error, system));
+    EXPECT_EQ(absolute, root.folder());
+
+    for (const char* unusable : {"", "VantorSyncSvc/"}) {
+        std::string folder = unusable;
+        EXPECT_FALSE(SystemDataFolder::resolve(folder, false, error, system)) << unusable;
+        EXPECT_EQ(folder, unusable);
+        EXPECT_NE(error.find("HOME"), std::string::npos) << error;
+        EXPECT_FALSE(FileSystem::folderExists(system));
+
+        EXPECT_TRUE(SystemDataFolder::resolve(folder, true, error, system)) << error;
+        EXPECT_EQ(folder, system);
+        EXPECT_TRUE(FileSystem::folderExists(system));
+        std::filesystem::remove_all(root.file("lib"));
+    }
+
+    writeBytes(root.file("lib"), "a file where the folder's parent should be");
+    std::string folder;
+    EXPECT_FALSE(SystemDataFolder::resolve(folder, true, error, system));
+    EXPECT_NE(error.find(system), std::string::npos) << error;
 }

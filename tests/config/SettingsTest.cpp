@@ -2,9 +2,11 @@
 
 #include <string>
 
+#include "config/HostNames.h"
 #include "config/Settings.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/XmlCheck.h"
 
 namespace {
 
@@ -91,9 +93,59 @@ TEST_F(SettingsFile, HostNamesWithSpecialCharactersSurvive) {
     settings.setAccessList(list);
     std::string path = folder.file("config.xml");
     ASSERT_TRUE(settings.saveFile(path));
+    EXPECT_EQ(independentXmlVerdict(path), "ok");
     Settings fresh;
     ASSERT_TRUE(fresh.loadFile(path));
     EXPECT_EQ(fresh.getAccessList(), list);
+}
+
+TEST(HostNamesTest, OnlyXmlTextWithoutControlCharactersIsStorable) {
+    for (const char* good :
+         {"", "mail.example.com", "h\xc3\xa9te", "\xe2\x82\xac\xf0\x9f\x98\x80", "a b\"&<>"}) {
+        EXPECT_TRUE(HostNames::isStorableAsText(good)) << good;
+    }
+    for (const char* bad : {"a\x01", "tab\there", "cr\r", "lf\n", "del\x7f", "lat\xe9", "cut\xc3",
+                            "\xc0\xaf", "\xed\xa0\x80", "\xef\xbf\xbe", "\xf4\x90\x80\x80"}) {
+        EXPECT_FALSE(HostNames::isStorableAsText(bad)) << HostNames::visible(bad);
+    }
+    EXPECT_FALSE(HostNames::isStorableAsText(std::string("nul\0", 4)));
+    EXPECT_EQ(HostNames::visible("a\xff\"\\"), "\"a\\xff\\x22\\x5c\"");
+    std::string bytes;
+    EXPECT_TRUE(HostNames::fromHex(HostNames::toHex(std::string("\0\x01\xffZ", 4)), bytes));
+    EXPECT_EQ(bytes, std::string("\0\x01\xffZ", 4));
+    EXPECT_TRUE(HostNames::fromHex("4A6b", bytes));
+    EXPECT_EQ(bytes, "Jk");
+    EXPECT_FALSE(HostNames::fromHex("abc", bytes));
+    EXPECT_FALSE(HostNames::fromHex("zz", bytes));
+}
+
+// A name held in memory that cannot be written as text (from an older file) keeps its
+// entry and its exact bytes, and the file stays well-formed for any XML reader.
+TEST_F(SettingsFile, HostNamesThatAreNotTextAreWrittenHexEncoded) {
+    AccessList list{{"bad\xff", {true, false}},
+                    {"ctl\x01x", {false, true}},
+                    {"tab\there", {true, true}},
+                    {"\xed\xa0\x80", {false, false}},
+                    {"plain", {true, true}}};
+    settings.setAccessList(list);
+    std::string path = folder.file("config.xml");
+    ASSERT_TRUE(settings.saveFile(path));
+    EXPECT_EQ(independentXmlVerdict(path), "ok");
+    const std::string text = readBytes(path);
+    EXPECT_NE(text.find("<acl host_bytes=\"626164ff\" enabled_get=\"1\" enabled_post=\"0\"/>"),
+              std::string::npos);
+    EXPECT_NE(text.find("<acl host=\"plain\""), std::string::npos);
+    Settings fresh;
+    ASSERT_TRUE(fresh.loadFile(path));
+    EXPECT_EQ(fresh.getAccessList(), list);
+
+    // A plain host attribute wins over host_bytes; malformed hex adds nothing.
+    writeBytes(path,
+               "<config><acl host=\"h\" host_bytes=\"78\" enabled_get=\"1\"/>"
+               "<acl host_bytes=\"7\"/><acl host_bytes=\"\"/></config>");
+    Settings other;
+    ASSERT_TRUE(other.loadFile(path));
+    EXPECT_EQ(other.getAccessList(), (AccessList{{"h", {true, false}}}));
 }
 
 TEST_F(SettingsFile, LoadMergesIntoCurrentValues) {

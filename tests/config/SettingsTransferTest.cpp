@@ -9,6 +9,7 @@
 #include "tests/config/EnvironmentValue.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/XmlCheck.h"
 
 namespace {
 
@@ -132,4 +133,35 @@ TEST_F(ConfigTransfer, ConsoleStreamRoundTripLeavesNoTemporaryFile) {
     EXPECT_EQ(other.getAccessList(), console.getAccessList());
     EXPECT_FALSE(savedSmall);
     EXPECT_TRUE(FileSystem::listFolder(temporary.path()).empty());
+}
+
+TEST_F(ConfigTransfer, ImportRefusesNewHostNamesThatAreNotTextButKeepsHeldOnes) {
+    service.setAccessList({{"held\xff", {true, false}}});
+    writeBytes(configPath(), "before");
+    for (const char* name : {"new\x01", "new\xfe", "new\tname"}) {
+        Settings source;
+        source.setAccessList({{"held\xff", {true, false}}, {name, {true, true}}});
+        MemoryByteStream stream(bytesOf(source.configText()));
+        std::string refusal;
+        EXPECT_FALSE(service.importConfig(stream, refusal));
+        EXPECT_NE(refusal.find("UTF-8 text without control characters"), std::string::npos);
+        EXPECT_NE(refusal.find("new\\x"), std::string::npos) << refusal;
+        EXPECT_EQ(readBytes(configPath()), "before");
+        EXPECT_EQ(service.getAccessList(), (AccessList{{"held\xff", {true, false}}}));
+    }
+    // The same name raw in a host attribute is refused as well.
+    std::string raw = "<config><acl host=\"r\x02\" enabled_get=\"1\"/></config>";
+    MemoryByteStream rawStream(bytesOf(raw));
+    std::string refusal;
+    EXPECT_FALSE(service.importConfig(rawStream, refusal));
+    EXPECT_FALSE(refusal.empty());
+
+    // A held name comes back through the console unchanged and is accepted.
+    Settings console;
+    console.setAccessList({{"held\xff", {false, true}}, {"ok", {true, true}}});
+    MemoryByteStream stream(bytesOf(console.configText()));
+    ASSERT_TRUE(service.importConfig(stream, refusal)) << refusal;
+    EXPECT_TRUE(refusal.empty());
+    EXPECT_EQ(service.getAccessList(), console.getAccessList());
+    EXPECT_EQ(independentXmlVerdict(configPath()), "ok");
 }
