@@ -81,13 +81,22 @@ void AccessListsDlg::onListDoubleClick(int id) {
 
 void AccessListsDlg::fillRows() {
     view_->deleteAllListRows(kHostList);
+    rowHosts_.clear();
     for (const auto& [host, rights] : accessList_)
         appendRow(host, rights);
 }
 
-int AccessListsDlg::appendRow(const std::string& host, const AccessRights& rights) {
-    return view_->appendListRow(kHostList,
-                                {host, rightText(rights.allowGet), rightText(rights.allowPost)});
+void AccessListsDlg::appendRow(const std::string& host, const AccessRights& rights) {
+    const int row = view_->appendListRow(
+        kHostList, {host, rightText(rights.allowGet), rightText(rights.allowPost)});
+    if (row >= 0 && row <= static_cast<int>(rowHosts_.size()))
+        rowHosts_.insert(rowHosts_.begin() + row, host);
+}
+
+void AccessListsDlg::deleteRow(int row) {
+    view_->deleteListRow(kHostList, row);
+    if (row >= 0 && row < static_cast<int>(rowHosts_.size()))
+        rowHosts_.erase(rowHosts_.begin() + row);
 }
 
 void AccessListsDlg::updateButtons() {
@@ -118,10 +127,9 @@ void AccessListsDlg::add() {
 
 void AccessListsDlg::edit() {
     const int row = view_->nextSelectedListRow(kHostList, -1);
-    if (row < 0)
+    if (row < 0 || row >= static_cast<int>(rowHosts_.size()))
         return;
-    // Rows are found again by their full name, however long it is.
-    const std::string oldName = view_->listCell(kHostList, row, 0);
+    const std::string oldName = rowHosts_[row];
     auto entry = accessList_.find(oldName);
     if (entry == accessList_.end())
         return;
@@ -142,7 +150,7 @@ void AccessListsDlg::edit() {
         refuseName();
     }
     // A renamed entry keeps the name as typed; only Add lower-cases.
-    view_->deleteListRow(kHostList, row);
+    deleteRow(row);
     accessList_.erase(oldName);
     accessList_[host.name] = host.rights;
     appendRow(host.name, host.rights);
@@ -159,8 +167,9 @@ void AccessListsDlg::deleteSelected() {
         return;
     for (int row = view_->nextSelectedListRow(kHostList, -1); row >= 0;
          row = view_->nextSelectedListRow(kHostList, row - 1)) {
-        accessList_.erase(view_->listCell(kHostList, row, 0));
-        view_->deleteListRow(kHostList, row);
+        if (row < static_cast<int>(rowHosts_.size()))
+            accessList_.erase(rowHosts_[row]);
+        deleteRow(row);
     }
     updateButtons();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "apps/VantorSyncAdm/ConsoleContext.h"
 #include "apps/VantorSyncAdm/DialogToolkit.h"
@@ -35,7 +36,8 @@ class AccessListsDlg : public DialogLogic {
 
   private:
     void fillRows();
-    int appendRow(const std::string& host, const AccessRights& rights);
+    void appendRow(const std::string& host, const AccessRights& rights);
+    void deleteRow(int row);
     void updateButtons();
     void add();
     void edit();
@@ -51,4 +53,7 @@ class AccessListsDlg : public DialogLogic {
     std::string yes_;
     std::string no_;
     DialogView* view_ = nullptr;
+    // The exact host name of each row, by position: the list shows a name that is not
+    // UTF-8 with replacement characters, so its text cannot lead back to the entry.
+    std::vector<std::string> rowHosts_;
 };

@@ -1,7 +1,9 @@
 #include "apps/VantorSyncAdm/HostDlg.h"
 
 #include "apps/VantorSyncAdm/DialogTemplate.h"
+#include "apps/VantorSyncAdm/StringTable.h"
 #include "apps/VantorSyncAdm/TextManager.h"
+#include "config/HostNames.h"
 
 int HostDlg::templateId() const {
     return DialogId::kHost;
@@ -11,6 +13,7 @@ void HostDlg::onInit(DialogView& view) {
     view_ = &view;
     context_.texts.translateDialog(view, DialogId::kHost);
     view.setText(kName, name);
+    shownName_ = view.text(kName);
     view.setChecked(kAllowGet, rights.allowGet);
     view.setChecked(kAllowPost, rights.allowPost);
     view.setFocus(kName);
@@ -27,7 +30,15 @@ void HostDlg::onCommand(int id) {
     std::string typed = view_->text(kName);
     if (typed.empty())
         return;
-    name = typed;
+    if (name.empty() || typed != shownName_) {
+        if (!HostNames::isStorableAsText(typed)) {
+            context_.toolkit.messageBox(view_, context_.texts.getString(StringId::kHostNameNotText),
+                                        "", MessageButtons::Ok, MessageIcon::None);
+            view_->setFocus(kName);
+            return;
+        }
+        name = typed;
+    }
     rights.allowGet = view_->isChecked(kAllowGet);
     rights.allowPost = view_->isChecked(kAllowPost);
     view_->endDialog(kIdOk);

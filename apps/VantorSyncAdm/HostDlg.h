@@ -8,6 +8,8 @@
 
 // Edits one host's name and rights. The caller fills the members before a run and reads
 // them after a run that ended with OK; a run may be repeated with what the last one left.
+// A name the field cannot show exactly (not UTF-8) comes back byte for byte unless the
+// user changes it; a typed name that could not be stored as text is refused.
 class HostDlg : public DialogLogic {
   public:
     enum Control { kName = 1005, kAllowGet = 1033, kAllowPost = 1034 };
@@ -26,4 +28,6 @@ class HostDlg : public DialogLogic {
   private:
     ConsoleContext& context_;
     DialogView* view_ = nullptr;
+    // The name as the field showed it at the start of the run.
+    std::string shownName_;
 };

@@ -14,6 +14,7 @@ const std::map<int, std::string>& builtInStrings() {
         {StringId::kDeleteSelected, "Delete the selected items?"},
         {StringId::kClearWhitelist, "Clear the common whitelist of email addresses?"},
         {StringId::kClearTrainingDb, "Clear the common training database?"},
+        {StringId::kHostNameNotText, "A host name must be UTF-8 text without control characters"},
         {StringId::kAbout, "About"},
     };
     return strings;

@@ -17,6 +17,7 @@ constexpr int kHostNotUnique = 136;
 constexpr int kDeleteSelected = 137;
 constexpr int kClearWhitelist = 138;
 constexpr int kClearTrainingDb = 139;
+constexpr int kHostNameNotText = 140;
 constexpr int kAbout = 32772;
 }  // namespace StringId
 

@@ -183,6 +183,26 @@ TEST_F(AccessListsDlgTest, HostDialogRefusesOnlyAnEmptyName) {
     EXPECT_EQ(dialog->workingCopy().count("   "), 1u);
 }
 
+TEST_F(AccessListsDlgTest, HostDialogRefusesNamesThatAreNotText) {
+    FakeDialogView& access = open();
+    toolkit.expect(DialogId::kHost, [](FakeDialogView& host) {
+        for (const char* name : {"ctl\x01", "tab\tname", "lat\xe9"}) {
+            host.type(HostDlg::kName, name);
+            host.click(kIdOk);
+            EXPECT_FALSE(host.ended()) << name;
+        }
+        host.type(HostDlg::kName, "h\xc3\xa9te");
+        host.click(kIdOk);
+        EXPECT_EQ(host.result(), 1);
+    });
+    access.click(A::kAdd);
+    ASSERT_EQ(toolkit.messages().size(), 3u);
+    EXPECT_EQ(toolkit.messages()[0].text,
+              "A host name must be UTF-8 text without control characters");
+    EXPECT_EQ(dialog->workingCopy().count("h\xc3\xa9te"), 1u);
+    EXPECT_EQ(dialog->workingCopy().size(), 3u);
+}
+
 TEST_F(AccessListsDlgTest, RightsTextsComeFromTheStringTable) {
     TempFolder folder;
     std::string path = folder.file("uitext.lng");

@@ -135,6 +135,9 @@ TEST_F(QtDialogsTest, MainDialogSwitchesTheServiceAndClosesWithTheCommandId) {
     EXPECT_EQ(shown(*window, CMainDlg::kDescriptorCount), "78");
     saveScreenshot(*window, "main");
 
+    // Refresh has the focus since its click; Enter then goes to the default command only
+    // once no push button is focused.
+    window->focusWidget()->clearFocus();
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_EQ(window->result(), 1);
     EXPECT_FALSE(window->isVisible());
@@ -289,6 +292,125 @@ TEST_F(QtDialogsTest, AccessRightsAddEditDeleteThroughTheWidgets) {
     lastSent(sent);
     EXPECT_EQ(sent.getAccessList(), (AccessList{{"mail.example.com", {true, false}}}));
     EXPECT_EQ(sent.getValues().defaultAcl, (AccessRights{true, false}));
+}
+
+// Enter goes to the focused push button, and to the default button only when no push
+// button has the focus, in every dialog.
+TEST_F(QtDialogsTest, EnterOnAFocusedButtonPressesThatButton) {
+    auto window = showMain();
+    QString deleteQuestion;
+    driver.onDialog(DialogId::kSettings, [&](QtDialog& settings) {
+        settings.control(SettingsDlg::kAccessRights)->setFocus();
+        QTest::keyClick(settings.control(SettingsDlg::kAccessRights), Qt::Key_Return);
+        EXPECT_TRUE(settings.isVisible());
+        settings.control(kIdCancel)->setFocus();
+        QTest::keyClick(settings.control(kIdCancel), Qt::Key_Return);
+        EXPECT_FALSE(settings.isVisible());
+        EXPECT_EQ(settings.result(), kIdCancel);
+    });
+    driver.onDialog(DialogId::kAccessLists, [&](QtDialog& access) {
+        auto* table = qobject_cast<QTableWidget*>(access.control(AccessListsDlg::kHostList));
+        table->selectRow(0);
+        access.control(AccessListsDlg::kDelete)->setFocus();
+        QTest::keyClick(access.control(AccessListsDlg::kDelete), Qt::Key_Return);
+        EXPECT_TRUE(access.isVisible());
+        EXPECT_EQ(table->rowCount(), 0);
+        access.control(AccessListsDlg::kAdd)->setFocus();
+        QTest::keyClick(access.control(AccessListsDlg::kAdd), Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_EQ(table->rowCount(), 0);  // the host dialog was cancelled
+        access.control(kIdCancel)->setFocus();
+        QTest::keyClick(access.control(kIdCancel), Qt::Key_Return);
+        EXPECT_FALSE(access.isVisible());
+        EXPECT_EQ(access.result(), kIdCancel);
+    });
+    driver.answerMessageBox(QMessageBox::Yes, &deleteQuestion);
+    driver.onDialog(DialogId::kHost, [&](QtDialog& host) {
+        QTest::keyClicks(host.control(HostDlg::kName), "typed.example.com");
+        host.control(kIdCancel)->setFocus();
+        QTest::keyClick(host.control(kIdCancel), Qt::Key_Return);
+        EXPECT_FALSE(host.isVisible());
+        EXPECT_EQ(host.result(), kIdCancel);
+    });
+    driver.onDialog(DialogId::kAbout, [&](QtDialog& about) {
+        about.control(kIdOk)->setFocus();
+        QTest::keyClick(about.control(kIdOk), Qt::Key_Return);
+        EXPECT_EQ(about.result(), kIdOk);
+    });
+
+    Settings initial;
+    initial.setAccessList({{"one", {true, true}}});
+    service.setConfigText(initial.configText());
+    window->control(CMainDlg::kSettings)->setFocus();
+    QTest::keyClick(window->control(CMainDlg::kSettings), Qt::Key_Return);
+    EXPECT_TRUE(window->isVisible());
+    window->control(CMainDlg::kAbout)->setFocus();
+    QTest::keyClick(window->control(CMainDlg::kAbout), Qt::Key_Return);
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_TRUE(driver.allDone());
+    EXPECT_EQ(deleteQuestion, "Delete the selected items?");
+    EXPECT_TRUE(service.putConfigs.empty());
+
+    window->control(CMainDlg::kStart)->setFocus();
+    QTest::keyClick(window->control(CMainDlg::kStart), Qt::Key_Return);
+    EXPECT_EQ(service.enabled, 1);
+    EXPECT_TRUE(window->isVisible());
+    // With no button focused the dialog's default command (OK) takes Enter.
+    if (QWidget* focused = window->focusWidget())
+        focused->clearFocus();
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->result(), kIdOk);
+}
+
+// The list shows a name that is not UTF-8 with a replacement character; editing and
+// deleting still reach the entry, and the name goes back to the service byte for byte.
+TEST_F(QtDialogsTest, HostNamesThatAreNotUtf8CanBeEditedAndDeleted) {
+    const std::string bad = "bad\xff.example";
+    Settings initial;
+    initial.setAccessList({{bad, {true, true}}, {"good", {true, true}}});
+    service.setConfigText(initial.configText());
+    auto window = showMain();
+
+    driver.onDialog(DialogId::kSettings, [&](QtDialog& settings) {
+        click(settings.control(SettingsDlg::kAccessRights));
+        click(settings.control(kIdOk));
+    });
+    driver.onDialog(DialogId::kAccessLists, [&](QtDialog& access) {
+        auto* table = qobject_cast<QTableWidget*>(access.control(AccessListsDlg::kHostList));
+        ASSERT_EQ(table->rowCount(), 2);
+        EXPECT_EQ(table->item(0, 0)->text(), QString::fromUtf8("bad\xef\xbf\xbd.example"));
+        table->selectRow(0);
+        click(access.control(AccessListsDlg::kEdit));
+        click(access.control(kIdOk));
+    });
+    driver.onDialog(DialogId::kHost, [&](QtDialog& host) {
+        click(host.control(HostDlg::kAllowPost));
+        click(host.control(kIdOk));
+    });
+    click(window->control(CMainDlg::kSettings));
+    ASSERT_TRUE(driver.allDone());
+    Settings sent;
+    lastSent(sent);
+    EXPECT_EQ(sent.getAccessList(), (AccessList{{bad, {true, false}}, {"good", {true, true}}}));
+
+    service.setConfigText(sent.configText());
+    driver.onDialog(DialogId::kSettings, [&](QtDialog& settings) {
+        click(settings.control(SettingsDlg::kAccessRights));
+        click(settings.control(kIdOk));
+    });
+    driver.onDialog(DialogId::kAccessLists, [&](QtDialog& access) {
+        auto* table = qobject_cast<QTableWidget*>(access.control(AccessListsDlg::kHostList));
+        table->selectRow(0);
+        click(access.control(AccessListsDlg::kDelete));
+        EXPECT_EQ(table->rowCount(), 1);
+        click(access.control(kIdOk));
+    });
+    driver.answerMessageBox(QMessageBox::Yes);
+    click(window->control(CMainDlg::kSettings));
+    ASSERT_TRUE(driver.allDone());
+    Settings sentAgain;
+    lastSent(sentAgain);
+    EXPECT_EQ(sentAgain.getAccessList(), (AccessList{{"good", {true, true}}}));
 }
 
 TEST_F(QtDialogsTest, AboutShowsTheProgramVersion) {

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
 
@@ -282,7 +283,16 @@ void QtDialog::keyPressEvent(QKeyEvent* event) {
         return;
     }
     if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        command(defaultCommandId(template_));
+        // As the dialog manager does: a focused push button takes Enter, otherwise the
+        // default button does.
+        int id = defaultCommandId(template_);
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            for (const Entry& entry : entries_) {
+                if (entry.widget == button && button->isEnabled() && entry.id != kNoId)
+                    id = entry.id;
+            }
+        }
+        command(id);
         return;
     }
     QDialog::keyPressEvent(event);
