@@ -1,7 +1,10 @@
 #include "apps/VantorSyncSvc/IdleMonitor.h"
 
 IdleMonitor::IdleMonitor(std::chrono::milliseconds delay, std::function<void()> onIdle)
-    : delay_(delay), onIdle_(std::move(onIdle)), thread_([this] { run(); }) {}
+    : delay_(delay),
+      onIdle_(std::move(onIdle)),
+      deadline_(Clock::now() + delay),
+      thread_([this] { run(); }) {}
 
 IdleMonitor::~IdleMonitor() {
     {

@@ -9,8 +9,9 @@
 
 // Ends a local server some time after its last client has gone: onIdle runs once,
 // on the monitor's own thread, when the client count has stayed at zero for the
-// whole delay. Until the count first drops to zero the monitor waits without limit,
-// so a server that nobody has used yet stays up.
+// whole delay. The count starts at zero: a server started for a message that never
+// made a counted client (a ping, an introspection, a caller that left at once) ends
+// one delay after its start.
 class IdleMonitor {
   public:
     IdleMonitor(std::chrono::milliseconds delay, std::function<void()> onIdle);

@@ -17,6 +17,14 @@ void logEvent(const std::string& message, bool alsoToStandardOutput) {
     closelog();
 }
 
+void reportFailure(const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
+    openlog("VantorSyncSvc", LOG_PID, LOG_DAEMON);
+    syslog(LOG_ERR, "%s", message.c_str());
+    closelog();
+}
+
 void notifyReady(const std::string& status) {
     sd_notifyf(0, "READY=1\nSTATUS=%s", status.c_str());
 }

@@ -10,6 +10,9 @@ namespace ServiceEvents {
 // alsoToStandardOutput, the same text is printed as a line on standard output.
 void logEvent(const std::string& message, bool alsoToStandardOutput);
 
+// A failure that ends the process: one line on standard error and in the system log.
+void reportFailure(const std::string& message);
+
 // systemd notifications; they do nothing when the process was not started by systemd.
 void notifyReady(const std::string& status);
 void notifyStopping(const std::string& status);

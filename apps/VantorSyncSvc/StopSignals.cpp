@@ -4,11 +4,12 @@
 
 namespace {
 
-sigset_t stopSignalSet() {
+sigset_t handledSignalSet() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -17,23 +18,39 @@ sigset_t stopSignalSet() {
 namespace StopSignals {
 
 void block() {
-    sigset_t set = stopSignalSet();
+    sigset_t set = handledSignalSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-void wait() {
-    sigset_t set = stopSignalSet();
-    int received = 0;
+int wait() {
+    sigset_t set = handledSignalSet();
+    int received = SIGTERM;
     sigwait(&set, &received);  // fails only for an invalid set
+    return received;
+}
+
+void waitForStop(const std::function<void()>& onReload) {
+    while (wait() == SIGHUP) {
+        if (onReload)
+            onReload();
+    }
 }
 
 }  // namespace StopSignals
 
-StopSignalWatcher::StopSignalWatcher(std::function<void()> onStop)
-    : onStop_(std::move(onStop)), thread_([this] {
-          StopSignals::wait();
-          if (!finishing_)
-              onStop_();
+StopSignalWatcher::StopSignalWatcher(std::function<void()> onStop, std::function<void()> onReload)
+    : onStop_(std::move(onStop)), onReload_(std::move(onReload)), thread_([this] {
+          for (;;) {
+              const int received = StopSignals::wait();
+              if (finishing_)
+                  return;
+              if (received != SIGHUP) {
+                  onStop_();
+                  return;
+              }
+              if (onReload_)
+                  onReload_();
+          }
       }) {}
 
 StopSignalWatcher::~StopSignalWatcher() {

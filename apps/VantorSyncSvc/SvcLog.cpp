@@ -185,9 +185,20 @@ void SvcLog::removeOldFiles() {
     if (doomed.empty())
         return;
     const time_t now = clock_();
+    struct tm today;
+    if (localtime_r(&now, &today) == nullptr)
+        return;  // without a date nothing can be told apart: keep everything
     const int keptDays = std::min(lifetimeDays_, kLongestLifetimeChecked);
     for (int day = 0; day < keptDays && !doomed.empty(); ++day) {
-        doomed.erase(fileNameFor(now - static_cast<time_t>(day) * 86400));
+        // Calendar days, not multiples of 86,400 s: around a daylight-saving change a day
+        // has 23 or 25 hours. Noon of each day is never skipped or repeated by a change.
+        struct tm earlier = today;
+        earlier.tm_mday -= day;
+        earlier.tm_hour = 12;
+        earlier.tm_min = 0;
+        earlier.tm_sec = 0;
+        earlier.tm_isdst = -1;
+        doomed.erase(fileNameFor(std::mktime(&earlier)));
     }
     for (const std::string& name : doomed)
         std::remove((folder_ + name).c_str());

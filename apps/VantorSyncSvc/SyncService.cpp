@@ -40,6 +40,11 @@ void SyncService::shutdown() {
     trainingDb_.flush();
 }
 
+bool SyncService::reloadConfig() {
+    AutoLock lock(mainLock_);
+    return settings_.reloadFile(configPath());
+}
+
 bool SyncService::isRunning() {
     AutoLock lock(mainLock_);
     return running_;
@@ -54,8 +59,9 @@ bool SyncService::startServer() {
     AutoLock lock(mainLock_);
     server_.start();
     SettingsData values = getValues();
-    // A port outside the TCP range must not wrap around to some other port.
-    if (values.port < 0 || values.port > 65535) {
+    // A port outside the TCP range must not wrap around to some other port, and port 0
+    // (also what a text without digits reads as) would listen on one the system picks.
+    if (!isUsablePort(values.port)) {
         server_.stop();
         return false;
     }

@@ -22,6 +22,12 @@ class SyncService {
 
     bool startup();
     void shutdown();
+    // Reads config.xml again into the running settings, as a configuration put does:
+    // per-request values apply at once, the port and the log settings at the next start.
+    bool reloadConfig();
+
+    // 1 to 65535: the ports the HTTP server can be started on.
+    static bool isUsablePort(int port) { return port >= 1 && port <= 65535; }
 
     bool isRunning();
     bool startServer();
@@ -45,10 +51,14 @@ class SyncService {
         return settings_.rightsForHost(host);
     }
     std::string dataFolder() const { return settings_.dataFolder(); }
+    // Only before startup: the module replaces a folder that cannot be used.
+    void setDataFolder(const std::string& folder) { settings_.setDataFolder(folder); }
     bool loadFile(const std::string& path) { return settings_.loadFile(path); }
     bool saveFile(const std::string& path) { return settings_.saveFile(path); }
     bool exportConfig(ByteStream& stream) { return settings_.exportConfig(stream); }
-    bool importConfig(ByteStream& stream) { return settings_.importConfig(stream); }
+    bool importConfig(ByteStream& stream, std::string& refusal) {
+        return settings_.importConfig(stream, refusal);
+    }
 
   private:
     SyncService();

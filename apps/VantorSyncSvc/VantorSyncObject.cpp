@@ -55,9 +55,10 @@ void VantorSync::Enabled(const int32_t& value) {
         if (running)
             return;
         if (!service.startServer()) {
-            fail("The sync server could not be started: port " +
-                 std::to_string(service.getValues().port) +
-                 " could not be bound (in use or not permitted)");
+            const int port = service.getValues().port;
+            fail("The sync server could not be started: port " + std::to_string(port) +
+                 (SyncService::isUsablePort(port) ? " could not be bound (in use or not permitted)"
+                                                  : " is outside 1-65535"));
         }
     });
 }
@@ -78,8 +79,11 @@ void VantorSync::Config(const std::vector<uint8_t>& value) {
     guarded("Setting Config", [&value] {
         SyncService& service = SyncService::instance();
         MemoryByteStream stream(value);
-        if (service.importConfig(stream))
+        std::string refusal;
+        if (service.importConfig(stream, refusal))
             return;
+        if (!refusal.empty())
+            fail("The configuration was refused: " + refusal);
         std::string path = service.dataFolder() + "config.xml";
         std::string stored;
         if (FileSystem::readFile(path, stored) &&

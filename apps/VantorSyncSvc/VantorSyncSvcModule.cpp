@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -14,6 +15,7 @@
 #include "apps/VantorSyncSvc/ServiceEvents.h"
 #include "apps/VantorSyncSvc/StopSignals.h"
 #include "apps/VantorSyncSvc/SyncService.h"
+#include "config/SystemDataFolder.h"
 #include "platform/Event.h"
 #include "platform/FileLimit.h"
 
@@ -25,6 +27,11 @@ std::string serverStateLine(SyncService& service) {
     if (service.isRunning()) {
         std::snprintf(line, sizeof line, "VantorSyncSvc: data folder %s, listening on port %d",
                       service.dataFolder().c_str(), port);
+    } else if (!SyncService::isUsablePort(port)) {
+        std::snprintf(line, sizeof line,
+                      "VantorSyncSvc: data folder %s, HTTP server not started: port %d is "
+                      "outside 1-65535",
+                      service.dataFolder().c_str(), port);
     } else {
         std::snprintf(line, sizeof line,
                       "VantorSyncSvc: data folder %s, HTTP server not started: port %d could not "
@@ -32,6 +39,16 @@ std::string serverStateLine(SyncService& service) {
                       service.dataFolder().c_str(), port);
     }
     return line;
+}
+
+// systemd names every unit's run and hands a notify socket to Type=notify services.
+bool startedBySystemd() {
+    for (const char* name : {"INVOCATION_ID", "NOTIFY_SOCKET"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -93,6 +110,14 @@ int CVantorSyncSvcModule::performRegistration(ModuleCommand command) {
 int CVantorSyncSvcModule::startModule() {
     switch (readRegisteredMode(installRootFromEnvironment())) {
         case RegisteredMode::Service:
+            // A second copy beside systemd's would fight it for the port and the bus name.
+            if (!startedBySystemd()) {
+                std::fprintf(stderr,
+                             "VantorSyncSvc: registered as a systemd service, so it is started "
+                             "by systemd: use \"systemctl start VantorSyncSvc\". To run a copy "
+                             "by hand, use -Foreground.\n");
+                return 2;
+            }
             // Started by systemd: always the system bus, whatever the environment says.
             return runServer(ServerMode::Service, ManagementBus::BusKind::System);
         case RegisteredMode::LocalServer: {
@@ -124,27 +149,43 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
     const bool serviceMode = mode == ServerMode::Service;
 
     SyncService& service = SyncService::instance();
+    std::string folder = service.dataFolder();
+    std::string folderError;
+    if (!SystemDataFolder::resolve(
+            folder, bus == ManagementBus::BusKind::System && SystemDataFolder::isSystemAccount(),
+            folderError)) {
+        ServiceEvents::reportFailure("VantorSyncSvc: " + folderError);
+        return 2;
+    }
+    service.setDataFolder(folder);
     service.startup();
     std::string state = serverStateLine(service);
     std::printf("%s\n", state.c_str());
     std::fflush(stdout);
 
     // The idle monitor's time-out reaches the endpoint, so the monitor is always
-    // destroyed before the endpoint.
+    // destroyed before the endpoint. Client counts arrive only from the endpoint's
+    // event loop, which runs after the monitor exists.
     std::unique_ptr<ManagementEndpoint> endpoint;
     std::unique_ptr<IdleMonitor> idleMonitor;
     std::function<void(size_t)> onClientCount;
     if (mode == ServerMode::LocalServer) {
-        idleMonitor = std::make_unique<IdleMonitor>(std::chrono::milliseconds(kIdleExitDelayMs),
-                                                    [&endpoint] { endpoint->quit(); });
         onClientCount = [&idleMonitor](size_t count) { idleMonitor->clientCountChanged(count); };
     }
     if (bus != ManagementBus::BusKind::None) {
         try {
             endpoint = std::make_unique<ManagementEndpoint>(bus, onClientCount);
         } catch (const std::exception& error) {
-            std::printf("VantorSyncSvc: management interface unavailable on the %s bus: %s\n",
-                        ManagementBus::busKindName(bus), error.what());
+            std::string reason = std::string("management interface unavailable on the ") +
+                                 ManagementBus::busKindName(bus) + " bus: " + error.what();
+            if (mode == ServerMode::LocalServer) {
+                // Without its name nobody can reach it and nothing would ever end it.
+                ServiceEvents::reportFailure("VantorSyncSvc: " + reason +
+                                             "; a local server cannot run without it, ending");
+                service.shutdown();
+                return 1;
+            }
+            std::printf("VantorSyncSvc: %s\n", reason.c_str());
         }
     } else {
         std::printf("VantorSyncSvc: management interface switched off (VANTORSYNC_BUS=none)\n");
@@ -156,12 +197,29 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
         ServiceEvents::notifyReady(state);
     }
 
+    if (mode == ServerMode::LocalServer && endpoint) {
+        idleMonitor = std::make_unique<IdleMonitor>(std::chrono::milliseconds(kIdleExitDelayMs),
+                                                    [&endpoint] { endpoint->quit(); });
+    }
+    auto reload = [&service, serviceMode] {
+        const std::string path = service.dataFolder() + "config.xml";
+        ServiceEvents::logEvent(
+            service.reloadConfig()
+                ? "VantorSyncSvc: configuration read again from " + path +
+                      "; a new port and log settings take effect at the next start"
+                : "VantorSyncSvc: configuration not read again: " + path +
+                      " is missing or not a valid configuration; the settings are unchanged",
+            !serviceMode);
+    };
+
     if (endpoint) {
         Event stopRequested;
-        StopSignalWatcher watcher([&endpoint, &stopRequested] {
-            stopRequested.set();
-            endpoint->quit();
-        });
+        StopSignalWatcher watcher(
+            [&endpoint, &stopRequested] {
+                stopRequested.set();
+                endpoint->quit();
+            },
+            reload);
         try {
             endpoint->run();
         } catch (const std::exception& error) {
@@ -172,7 +230,7 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
             stopRequested.wait();
         }
     } else {
-        StopSignals::wait();
+        StopSignals::waitForStop(reload);
     }
     idleMonitor.reset();
 

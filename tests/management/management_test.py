@@ -16,6 +16,7 @@ import sys
 import tempfile
 import time
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from sync_wire import descriptor, free_port, http_request, wl_record  # noqa: E402
@@ -35,6 +36,14 @@ def config_text(port):
 
 
 
+
+
+def assert_well_formed(test, path):
+    """Every config.xml the service writes must satisfy an XML parser that is not ours."""
+    try:
+        ElementTree.parse(path)
+    except ElementTree.ParseError as error:
+        test.fail("%s is not well-formed: %s" % (path, error))
 
 
 def wait_until(condition, limit=30.0):
@@ -248,6 +257,38 @@ class ConfigTest(ServiceTest):
         response, body = service.request("GET", "/version")
         self.assertEqual(body, b"1.0")
 
+    def test_put_refuses_host_names_that_are_not_text(self):
+        service = self.start_service()
+        with open(service.path("config.xml"), "rb") as f:
+            before = f.read()
+        for host in (b"ws\x01", b"ws\xff", b"tab\there"):
+            text = (b"<config><access_list><acl host=\"" + host +
+                    b"\" enabled_get=\"1\"/></access_list></config>")
+            source = os.path.join(self.home, "bad.xml")
+            with open(source, "wb") as f:
+                f.write(text)
+            error = self.ctl_fails("config", "put", source)
+            self.assertIn("without control characters", error)
+            with open(service.path("config.xml"), "rb") as f:
+                self.assertEqual(f.read(), before)
+        code, _ = service.stop()
+        self.assertEqual(code, 0)
+        assert_well_formed(self, service.path("config.xml"))
+
+    def test_held_host_name_that_is_not_text_is_kept_and_written_well_formed(self):
+        service = Service(self.home)
+        with open(service.path("config.xml"), "wb") as f:
+            f.write(config_text(service.port).replace(
+                b"</config>", b"<acl host=\"old\xff\x01\" enabled_get=\"0\" "
+                              b"enabled_post=\"1\"/></config>"))
+        self.service = service.start()
+        code, _ = service.stop()
+        self.assertEqual(code, 0)
+        assert_well_formed(self, service.path("config.xml"))
+        with open(service.path("config.xml"), "rb") as f:
+            self.assertIn(b"<acl host_bytes=\"6f6c64ff01\" enabled_get=\"0\" "
+                          b"enabled_post=\"1\"/>", f.read())
+
     def test_get_without_config_file_fails(self):
         service = self.start_service()
         os.remove(service.path("config.xml"))
@@ -392,10 +433,28 @@ class ModuleTest(ServiceTest):
             self.assertIn("STOPPING=1", notify.recv(4096).decode().split("\n"))
             code, rest = service.finish()
             self.assertEqual(code, 0)
-            # config.xml is written back at every stop.
-            self.assertTrue(os.path.exists(service.path("config.xml")))
+            # config.xml is written back at every stop: the file held only the port, the
+            # model in memory holds every value.
+            with open(service.path("config.xml"), "rb") as f:
+                written = f.read()
+            self.assertNotEqual(written, config_text(service.port))
+            self.assertIn(b"<port>%d</port>" % service.port, written)
+            self.assertIn(b"<log_file_lifetime>10</log_file_lifetime>", written)
+            assert_well_formed(self, service.path("config.xml"))
         finally:
             notify.close()
+
+    def test_registered_service_started_by_hand_says_so_and_exits(self):
+        root = os.path.join(self.home, "root")
+        self.assertEqual(self.run_program("-Service", env_extra={"VANTORSYNC_ROOT": root})
+                         .returncode, 0)
+        env = dict(os.environ, XDG_CONFIG_HOME=self.home, HOME=self.home, VANTORSYNC_ROOT=root)
+        for name in ("INVOCATION_ID", "NOTIFY_SOCKET"):
+            env.pop(name, None)
+        result = subprocess.run([SERVER], capture_output=True, text=True, env=env, timeout=60)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("systemctl start VantorSyncSvc", result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.home, "VantorSyncSvc", "config.xml")))
 
 
 class LocalServerTest(ServiceTest):
@@ -426,16 +485,65 @@ class LocalServerTest(ServiceTest):
         code, _ = service.finish(limit=60)
         self.assertEqual(code, 0)
 
-    def test_unused_local_server_waits_without_limit(self):
-        root = os.path.join(self.home, "root")
-        subprocess.run([SERVER, "-RegServer"], env=dict(os.environ, VANTORSYNC_ROOT=root),
-                       check=True, timeout=60)
-        service = Service(self.home, root=root)
-        self.service = service.start(args=(), wait_for_bus=False)
-        # Only watching the bus, never calling the object: this is not a client.
-        self.assertTrue(wait_until(name_on_bus))
-        time.sleep(7)
+    def test_unused_local_server_ends_by_itself(self):
+        service = self.start_local_server()
+        # Only pinging the peer and watching the bus, never a counted client: the idle
+        # end is armed from the start.
+        busctl("call", OBJECT[0], OBJECT[1], "org.freedesktop.DBus.Peer", "Ping")
+        code, rest = service.finish(limit=60)
+        self.assertEqual(code, 0)
+        self.assertIn("VantorSyncSvc: stopped", rest)
+        assert_well_formed(self, service.path("config.xml"))
+
+    def test_local_server_without_its_bus_name_ends_and_says_why(self):
+        holder_home = os.path.join(self.home, "holder")
+        os.makedirs(holder_home)
+        holder = Service(holder_home).start()
+        try:
+            root = os.path.join(self.home, "root")
+            subprocess.run([SERVER, "-RegServer"], env=dict(os.environ, VANTORSYNC_ROOT=root),
+                           check=True, timeout=60)
+            second = Service(self.home, root=root)
+            second.start(args=(), wait_for_bus=False)
+            code, rest = second.finish(limit=60)
+            self.assertEqual(code, 1)
+            self.assertIn("a local server cannot run without it", second.banner + rest)
+            # It gave its port back: a new server can listen there at once.
+            probe = socket.socket()
+            probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            probe.bind(("0.0.0.0", second.port))
+            probe.close()
+        finally:
+            holder.stop()
+
+    def test_sighup_reads_the_configuration_again_and_never_ends_the_service(self):
+        service = self.start_service()
+        response, _ = service.request("POST", "/post_wl_updates", wl_record(1, 1),
+                                      {"User-Host": "ws1"})
+        self.assertEqual(response.getheader("newIndex"), "1")
+        with open(service.path("config.xml"), "wb") as f:
+            f.write(config_text(service.port).replace(
+                b"</config>", b"<access_list><acl host=\"ws1\" enabled_get=\"1\"/>"
+                              b"</access_list></config>"))
+        service.proc.send_signal(signal.SIGHUP)
+        self.assertTrue(wait_until(lambda: service.request(
+            "POST", "/post_wl_updates", wl_record(1, 2),
+            {"User-Host": "ws1"})[0].getheader("newIndex") is None))
+        # A file that does not parse leaves the settings as they are.
+        with open(service.path("config.xml"), "wb") as f:
+            f.write(b"<config><broken")
+        service.proc.send_signal(signal.SIGHUP)
+        service.proc.send_signal(signal.SIGHUP)
+        self.assertEqual(self.ctl_ok("status"), "running\n")
         self.assertIsNone(service.proc.poll())
+        code, rest = service.stop()
+        self.assertEqual(code, 0)
+        self.assertIn("configuration read again", rest)
+        self.assertIn("configuration not read again", rest)
+        with open(service.path("config.xml"), "rb") as f:
+            self.assertIn(b"<acl host=\"ws1\" enabled_get=\"1\" enabled_post=\"0\"/>",
+                          f.read())
+        assert_well_formed(self, service.path("config.xml"))
 
 
 if __name__ == "__main__":

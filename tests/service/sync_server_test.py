@@ -17,6 +17,7 @@ import tempfile
 import threading
 import time
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from sync_wire import descriptor, free_port, http_request, wl_record  # noqa: E402
@@ -234,6 +235,107 @@ class SwitchedOffTest(ServerTest):
         lines = self.log_lines()
         self.assertEqual(len(lines), 2)
         self.assertIn(b" GET /get_ts_updates 200 0 0", lines[0])
+
+
+class LoggingSwitchedOffTest(ServerTest):
+    config_extra = "  <log_enabled>0</log_enabled>\r\n"
+
+    def test_no_access_lines_while_logging_is_off(self):
+        self.push_wl([wl_record(1, 1)])
+        response, data = self.pull_wl(0)
+        self.assertEqual(data, wl_record(1, 1))
+        self.assertEqual(self.log_lines(), [])
+        self.assertEqual([n for n in os.listdir(self.server.folder) if n.endswith(".log")], [])
+
+
+class TrimmedCollectionsTest(ServerTest):
+    config_extra = ("  <common_whitelist_max_size>3</common_whitelist_max_size>\r\n"
+                    "  <common_training_db_max_size>3</common_training_db_max_size>\r\n")
+
+    def test_each_push_trims_to_the_configured_maximum(self):
+        response, _ = self.push_wl([wl_record(1, k) for k in range(1, 6)])
+        self.assertEqual(response.getheader("newIndex"), "5")
+        _, data = self.pull_wl(2)
+        self.assertEqual(data, b"".join(wl_record(1, k) for k in (3, 4, 5)))
+        # Index 0 now lies before the held history: a reset marker and the whole set.
+        _, data = self.pull_wl(0)
+        self.assertNotEqual(data, b"".join(wl_record(1, k) for k in range(1, 6)))
+        self.assertEqual(len(data), 9 * 6)
+
+        descriptors = [descriptor(k, [k * 10]) for k in range(1, 6)]
+        response, _ = self.server.request("POST", "/post_ts_updates", b"".join(descriptors),
+                                          {"User-Host": "ws1"})
+        self.assertEqual(response.getheader("newIndex"), "5")
+        response, data = self.server.request("GET", "/get_ts_updates", b"",
+                                             {"User-Host": "ws1", "startIndex": "0"})
+        self.assertEqual(data, b"".join(descriptors[2:]))
+
+
+class StartupChecksTest(unittest.TestCase):
+    def setUp(self):
+        self.home = tempfile.mkdtemp(prefix="vssvc")
+
+    def tearDown(self):
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    def run_server(self, env, cwd):
+        return subprocess.run([SERVER, "-Foreground"], env=env, cwd=cwd, capture_output=True,
+                              text=True, timeout=60)
+
+    def test_port_zero_or_no_digits_is_refused(self):
+        for text in ("0", "abc"):
+            server = Server(self.home, config_extra="  <port>%s</port>\r\n" % text)
+            server.start(expect_listening=False)
+            try:
+                self.assertIn("HTTP server not started: port 0 is outside 1-65535",
+                              server.banner)
+            finally:
+                self.assertEqual(server.stop(), 0)
+
+    def test_no_absolute_data_folder_is_refused_and_nothing_written_here(self):
+        cwd = os.path.join(self.home, "cwd")
+        os.makedirs(cwd)
+        base = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "VANTORSYNC_BUS": "none"}
+        for extra in ({}, {"XDG_CONFIG_HOME": "rel", "XDG_DATA_HOME": "rel2", "HOME": "home"}):
+            result = self.run_server(dict(base, **extra), cwd)
+            self.assertEqual(result.returncode, 2, result.stdout)
+            self.assertIn("no data folder", result.stderr)
+            self.assertEqual(os.listdir(cwd), [])
+
+    def test_relative_xdg_values_are_ignored(self):
+        cwd = os.path.join(self.home, "cwd")
+        os.makedirs(cwd)
+        port = free_port()
+        folder = os.path.join(self.home, ".config", "VantorSyncSvc")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "config.xml"), "wb") as f:
+            f.write(config_text(port).encode())
+        env = dict(os.environ, HOME=self.home, XDG_CONFIG_HOME="cfg", VANTORSYNC_BUS="none")
+        proc = subprocess.Popen([SERVER, "-Foreground"], env=env, cwd=cwd,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        banner = proc.stdout.readline()
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(timeout=30), 0)
+        proc.stdout.close()
+        self.assertIn("data folder %s/," % folder, banner)
+        self.assertEqual(os.listdir(cwd), [])
+
+    def test_malformed_config_is_replaced_at_start(self):
+        server = Server(self.home, write_config=False)
+        broken = ("<?xml version=\"1.0\"?>\r\n<config>\r\n  <port>%d</port>\r\n"
+                  "  <log_file_lifetime>4</log_file_lifetime>\r\n</wrong>" % server.port)
+        with open(server.path("config.xml"), "w") as f:
+            f.write(broken)
+        server.start()
+        try:
+            with open(server.path("config.xml"), "rb") as f:
+                text = f.read()
+            self.assertNotEqual(text, broken.encode())
+            self.assertIn(b"<log_file_lifetime>4</log_file_lifetime>", text)
+            self.assertTrue(text.endswith(b"</config>"))
+            ElementTree.parse(server.path("config.xml"))
+        finally:
+            self.assertEqual(server.stop(), 0)
 
 
 class LifecycleTest(unittest.TestCase):

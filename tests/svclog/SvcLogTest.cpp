@@ -145,6 +145,26 @@ TEST_F(SvcLogTest, CleanUpRunsOnlyWhenDayFileIsCreated) {
     EXPECT_NE(readBytes(folder.file("08-12-2026.log")).find("third"), std::string::npos);
 }
 
+// Berlin changes to summer time on 29 March 2026 (a 23-hour day) and back on 25 October
+// 2026 (a 25-hour day); whole multiples of 86,400 s miss a calendar day next to either.
+TEST_F(SvcLogTest, CleanUpStepsBackInCalendarDaysAcrossDaylightSavingChanges) {
+    now = localTime(2026, 3, 30, 0, 30);  // just after midnight, the day after the change
+    writeBytes(folder.file("29-03-2026.log"), "yesterday, 23 hours long");
+    writeBytes(folder.file("28-03-2026.log"), "two days ago");
+    log.setLifetime(2);
+    log.write("spring");
+    EXPECT_EQ(files(), (std::vector<std::string>{"29-03-2026.log", "30-03-2026.log"}));
+
+    now = localTime(2026, 10, 26, 23, 30);  // late evening, the day after the change back
+    writeBytes(folder.file("25-10-2026.log"), "yesterday, 25 hours long");
+    writeBytes(folder.file("24-10-2026.log"), "two days ago");
+    writeBytes(folder.file("23-10-2026.log"), "three days ago");
+    log.setLifetime(3);
+    log.write("autumn");
+    EXPECT_EQ(files(),
+              (std::vector<std::string>{"24-10-2026.log", "25-10-2026.log", "26-10-2026.log"}));
+}
+
 TEST_F(SvcLogTest, LifetimeOneKeepsOnlyTheNewDay) {
     now = localTime(2027, 3, 25, 9);
     writeBytes(folder.file("24-03-2027.log"), "yesterday");
