@@ -487,9 +487,10 @@ class LocalServerTest(ServiceTest):
 
     def test_unused_local_server_ends_by_itself(self):
         service = self.start_local_server()
-        # Only pinging the peer and watching the bus, never a counted client: the idle
-        # end is armed from the start.
-        busctl("call", OBJECT[0], OBJECT[1], "org.freedesktop.DBus.Peer", "Ping")
+        # Only pinging the peer (not on the object's path) and watching the bus, never a
+        # counted client: the idle end is armed from the start.
+        self.assertEqual(busctl("call", OBJECT[0], "/", "org.freedesktop.DBus.Peer", "Ping")
+                         .returncode, 0)
         code, rest = service.finish(limit=60)
         self.assertEqual(code, 0)
         self.assertIn("VantorSyncSvc: stopped", rest)
