@@ -7,146 +7,17 @@ starts the real VantorSyncSvc with VANTORSYNC_BUS=session in its own data folder
 Time limits are generous; nothing here measures speed.
 """
 import os
-import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
-import tempfile
-import time
 import unittest
-import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from sync_wire import descriptor, free_port, http_request, wl_record  # noqa: E402
-
-SERVER = None  # set from argv
-CTL = None
-
-OBJECT = ["com.mailvane.VantorSyncSvc", "/com/mailvane/VantorSync", "com.mailvane.IVantorSync"]
-
-
-
-
-def config_text(port):
-    return ("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config>\r\n"
-            "  <port>%d</port>\r\n</config>" % port).encode()
-
-
-
-
-
-
-def assert_well_formed(test, path):
-    """Every config.xml the service writes must satisfy an XML parser that is not ours."""
-    try:
-        ElementTree.parse(path)
-    except ElementTree.ParseError as error:
-        test.fail("%s is not well-formed: %s" % (path, error))
-
-
-def wait_until(condition, limit=30.0):
-    deadline = time.monotonic() + limit
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.1)
-    return False
-
-
-def ctl(*args, env=None, bus="session"):
-    command = [CTL] + (["--bus", bus] if bus else []) + list(args)
-    return subprocess.run(command, capture_output=True, env=env, timeout=60)
-
-
-def busctl(*args):
-    return subprocess.run(["busctl", "--user"] + list(args), capture_output=True, text=True,
-                          timeout=60)
-
-
-def get_property(name):
-    return busctl("get-property", *OBJECT, name)
-
-
-def set_property(name, signature, *values):
-    # "--" so that a negative value is not taken for an option.
-    return busctl("--", "set-property", *OBJECT, name, signature, *[str(v) for v in values])
-
-
-def name_on_bus():
-    return busctl("status", OBJECT[0]).returncode == 0
-
-
-class Service:
-    """One service process with its own data folder, started with the given switch."""
-
-    def __init__(self, home, port=None, write_config=True, bus="session", root=None):
-        self.home = home
-        self.folder = os.path.join(home, "VantorSyncSvc")
-        os.makedirs(self.folder, exist_ok=True)
-        self.port = port or free_port()
-        if write_config:
-            with open(self.path("config.xml"), "wb") as f:
-                f.write(config_text(self.port))
-        self.env = dict(os.environ, XDG_CONFIG_HOME=home, HOME=home, VANTORSYNC_BUS=bus)
-        if root:
-            self.env["VANTORSYNC_ROOT"] = root
-        self.proc = None
-        self.banner = ""
-
-    def path(self, name):
-        return os.path.join(self.folder, name)
-
-    def start(self, args=("-Foreground",), wait_for_bus=True):
-        self.proc = subprocess.Popen([SERVER] + list(args), env=self.env,
-                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.banner = self.proc.stdout.readline()
-        if wait_for_bus and not wait_until(name_on_bus):
-            raise AssertionError("service did not take its bus name: %r" % self.banner)
-        return self
-
-    def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-        return self.finish()
-
-    def finish(self, limit=30):
-        code = self.proc.wait(timeout=limit)
-        rest = self.proc.stdout.read()
-        self.proc.stdout.close()
-        return code, rest
-
-    def request(self, method, path, body=b"", headers=None):
-        return http_request(self.port, method, path, body, headers)
-
-
-class ServiceTest(unittest.TestCase):
-    def setUp(self):
-        self.home = tempfile.mkdtemp(prefix="vsmgmt")
-        self.service = None
-
-    def tearDown(self):
-        if self.service and self.service.proc and self.service.proc.poll() is None:
-            self.service.stop()
-        # The next test's service must not meet this one's name.
-        wait_until(lambda: not name_on_bus())
-        shutil.rmtree(self.home, ignore_errors=True)
-
-    def start_service(self, **kwargs):
-        self.service = Service(self.home, **kwargs).start()
-        return self.service
-
-    def ctl_ok(self, *args):
-        result = ctl(*args)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return result.stdout.decode()
-
-    def ctl_fails(self, *args):
-        result = ctl(*args)
-        self.assertEqual(result.returncode, 1, result.stdout)
-        self.assertTrue(result.stderr.strip(), "a failure must say why")
-        return result.stderr.decode()
+from sync_wire import descriptor, free_port, wl_record  # noqa: E402
+from management_harness import (OBJECT, PROGRAMS, Service, ServiceTest,  # noqa: E402
+                                assert_well_formed, busctl, config_text, ctl, get_property,
+                                name_on_bus, set_property)
 
 
 class EnabledTest(ServiceTest):
@@ -352,7 +223,7 @@ class ModuleTest(ServiceTest):
     def run_program(self, *args, env_extra=None):
         env = dict(os.environ, XDG_CONFIG_HOME=self.home, HOME=self.home)
         env.update(env_extra or {})
-        return subprocess.run([SERVER] + list(args), capture_output=True, text=True, env=env,
+        return subprocess.run([PROGRAMS["server"]] + list(args), capture_output=True, text=True, env=env,
                               timeout=60)
 
     def test_start_without_registration_exits_2_with_one_line(self):
@@ -369,7 +240,7 @@ class ModuleTest(ServiceTest):
             root, "usr/share/dbus-1/system-services/com.mailvane.VantorSyncSvc.service")
         policy = os.path.join(root, "usr/share/dbus-1/system.d/com.mailvane.VantorSyncSvc.conf")
         unit = os.path.join(root, "etc/systemd/system/VantorSyncSvc.service")
-        program = os.path.realpath(SERVER)
+        program = os.path.realpath(PROGRAMS["server"])
 
         self.assertEqual(self.run_program("/service", env_extra=env).returncode, 0)
         with open(activation) as f:
@@ -451,102 +322,12 @@ class ModuleTest(ServiceTest):
         env = dict(os.environ, XDG_CONFIG_HOME=self.home, HOME=self.home, VANTORSYNC_ROOT=root)
         for name in ("INVOCATION_ID", "NOTIFY_SOCKET"):
             env.pop(name, None)
-        result = subprocess.run([SERVER], capture_output=True, text=True, env=env, timeout=60)
+        result = subprocess.run([PROGRAMS["server"]], capture_output=True, text=True, env=env, timeout=60)
         self.assertEqual(result.returncode, 2)
         self.assertIn("systemctl start VantorSyncSvc", result.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.home, "VantorSyncSvc", "config.xml")))
 
 
-class LocalServerTest(ServiceTest):
-    def start_local_server(self):
-        root = os.path.join(self.home, "root")
-        env = dict(os.environ, VANTORSYNC_ROOT=root)
-        subprocess.run([SERVER, "-RegServer"], env=env, check=True, timeout=60)
-        self.service = Service(self.home, root=root).start(args=())
-        return self.service
-
-    def test_ends_after_its_last_client_left(self):
-        service = self.start_local_server()
-        left = time.monotonic()
-        self.assertEqual(self.ctl_ok("status"), "running\n")
-        code, rest = service.finish(limit=60)
-        self.assertEqual(code, 0)
-        self.assertIn("VantorSyncSvc: stopped", rest)
-        # About five seconds; only a bound far below that is checked.
-        self.assertGreater(time.monotonic() - left, 2.0)
-
-    def test_stays_while_clients_keep_returning(self):
-        service = self.start_local_server()
-        began = time.monotonic()
-        while time.monotonic() - began < 10:
-            self.assertEqual(busctl("get-property", *OBJECT, "Enabled").returncode, 0)
-            time.sleep(1)
-        self.assertIsNone(service.proc.poll(), "ended while clients came every second")
-        code, _ = service.finish(limit=60)
-        self.assertEqual(code, 0)
-
-    def test_unused_local_server_ends_by_itself(self):
-        service = self.start_local_server()
-        # Only pinging the peer (not on the object's path) and watching the bus, never a
-        # counted client: the idle end is armed from the start.
-        self.assertEqual(busctl("call", OBJECT[0], "/", "org.freedesktop.DBus.Peer", "Ping")
-                         .returncode, 0)
-        code, rest = service.finish(limit=60)
-        self.assertEqual(code, 0)
-        self.assertIn("VantorSyncSvc: stopped", rest)
-        assert_well_formed(self, service.path("config.xml"))
-
-    def test_local_server_without_its_bus_name_ends_and_says_why(self):
-        holder_home = os.path.join(self.home, "holder")
-        os.makedirs(holder_home)
-        holder = Service(holder_home).start()
-        try:
-            root = os.path.join(self.home, "root")
-            subprocess.run([SERVER, "-RegServer"], env=dict(os.environ, VANTORSYNC_ROOT=root),
-                           check=True, timeout=60)
-            second = Service(self.home, root=root)
-            second.start(args=(), wait_for_bus=False)
-            code, rest = second.finish(limit=60)
-            self.assertEqual(code, 1)
-            self.assertIn("a local server cannot run without it", second.banner + rest)
-            # It gave its port back: a new server can listen there at once.
-            probe = socket.socket()
-            probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            probe.bind(("0.0.0.0", second.port))
-            probe.close()
-        finally:
-            holder.stop()
-
-    def test_sighup_reads_the_configuration_again_and_never_ends_the_service(self):
-        service = self.start_service()
-        response, _ = service.request("POST", "/post_wl_updates", wl_record(1, 1),
-                                      {"User-Host": "ws1"})
-        self.assertEqual(response.getheader("newIndex"), "1")
-        with open(service.path("config.xml"), "wb") as f:
-            f.write(config_text(service.port).replace(
-                b"</config>", b"<access_list><acl host=\"ws1\" enabled_get=\"1\"/>"
-                              b"</access_list></config>"))
-        service.proc.send_signal(signal.SIGHUP)
-        self.assertTrue(wait_until(lambda: service.request(
-            "POST", "/post_wl_updates", wl_record(1, 2),
-            {"User-Host": "ws1"})[0].getheader("newIndex") is None))
-        # A file that does not parse leaves the settings as they are.
-        with open(service.path("config.xml"), "wb") as f:
-            f.write(b"<config><broken")
-        service.proc.send_signal(signal.SIGHUP)
-        service.proc.send_signal(signal.SIGHUP)
-        self.assertEqual(self.ctl_ok("status"), "running\n")
-        self.assertIsNone(service.proc.poll())
-        code, rest = service.stop()
-        self.assertEqual(code, 0)
-        self.assertIn("configuration read again", rest)
-        self.assertIn("configuration not read again", rest)
-        with open(service.path("config.xml"), "rb") as f:
-            self.assertIn(b"<acl host=\"ws1\" enabled_get=\"1\" enabled_post=\"0\"/>",
-                          f.read())
-        assert_well_formed(self, service.path("config.xml"))
-
-
 if __name__ == "__main__":
-    SERVER, CTL = sys.argv[1], sys.argv[2]
+    PROGRAMS["server"], PROGRAMS["ctl"] = sys.argv[1], sys.argv[2]
     unittest.main(argv=sys.argv[:1], verbosity=2)
