@@ -101,7 +101,10 @@ bool CommonTrainingDb::push(const HTTPParser::IOB& body, uint32_t maxSize, uint3
 
 bool CommonTrainingDb::addDescriptor(const MessageDescriptor& descriptor) {
     AutoLock guard(lock_);
-    if (!file_.add(descriptor))
+    // A record that only the history's emptying (a clear) put out of reach counts as a
+    // change again when posted anew: as a new record, since the history holds exactly
+    // the records from its start on.
+    if (!file_.add(descriptor, history_.empty() ? file_.dataSize() : 0))
         return false;
     const int32_t offset = file_.find(descriptor.fingerprint, nullptr);
     // Only a newly appended record is a change; a repeat rewrote an older one in place.
@@ -132,8 +135,14 @@ bool CommonTrainingDb::trimLocked(uint32_t maxSize) {
     TrainingDbOptions options;
     options.historyBase = historyBase_ + uint32_t(excess);
     options.firstOffset = excess < history_.size() ? history_[excess] : uint32_t(file_.dataSize());
-    if (folder_.empty() || !options.write(folder_ + kOptionsFileName))
+    if (folder_.empty())
         return false;
+    if (!options.write(folder_ + kOptionsFileName)) {
+        // The new file may be in place even so (its folder sync failed): the start on
+        // disk must go back to the one clients were told.
+        saveOptions();
+        return false;
+    }
     historyBase_ += uint32_t(excess);
     history_.erase(history_.begin(), history_.begin() + std::ptrdiff_t(excess));
     return true;

@@ -218,8 +218,14 @@ bool CommonWhitelist::load(const std::string& folder) {
             return false;
         const bool samePair =
             keysNumbered && historyNumbered && keysNumber == (historyNumber & kKeysTrailerMask);
-        if (!samePair)
+        if (!samePair) {
+            // A history this store wrote with base 0 holds every change since the keys
+            // were last empty (a clear), so it alone tells the keys, also those a clear
+            // removed; otherwise its changes bring the older keys up to date.
+            if (historyNumbered && historyBase_ == 0)
+                keys_.clear();
             applyHistoryToKeys();
+        }
         saveNumber_ = std::max(historyNumber, keysNumber);
         folder_ = folder;
         return true;

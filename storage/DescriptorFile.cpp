@@ -334,7 +334,7 @@ int32_t DescriptorFile::append(const MessageDescriptor& descriptor) {
     return int32_t(offset);
 }
 
-bool DescriptorFile::add(const MessageDescriptor& descriptor) {
+bool DescriptorFile::add(const MessageDescriptor& descriptor, int64_t freshFrom) {
     if (!isOpen_ || descriptor.values.size() > MessageDescriptor::kMaxValues)
         return false;
     MessageDescriptor stored;
@@ -343,9 +343,11 @@ bool DescriptorFile::add(const MessageDescriptor& descriptor) {
         offset = -1;  // same fingerprint only
     if (offset >= 0 && journaling_)
         journalHeads_.push_back(Head{offset, stored.label, stored.status});
-    if (offset >= 0 && stored.label == descriptor.label) {
+    if (offset >= 0 && stored.label == descriptor.label && offset >= freshFrom) {
         return rewriteHead(offset, stored.label, MessageDescriptor::kCurrent);
     }
+    if (offset >= 0 && stored.label == descriptor.label)
+        return append(descriptor) >= 0;
     // The new record goes first: should marking the old one fail, the descriptor is
     // still stored, never left with only a superseded record.
     if (append(descriptor) < 0) {

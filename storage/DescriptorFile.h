@@ -66,10 +66,11 @@ class DescriptorFile {
     int32_t find(int64_t fingerprint, MessageDescriptor* descriptor);
 
     // Stores a descriptor whose status the caller has set: a repeat with the same
-    // label only marks the stored record current again; a repeat with another label
-    // marks the stored record superseded (carrying the new label) and appends the
-    // descriptor as a new record; anything else is appended.
-    bool add(const MessageDescriptor& descriptor);
+    // label only marks the stored record current again (unless that record lies before
+    // freshFrom: then the descriptor is appended anew, the old record left as it is);
+    // a repeat with another label marks the stored record superseded (carrying the new
+    // label) and appends the descriptor as a new record; anything else is appended.
+    bool add(const MessageDescriptor& descriptor, int64_t freshFrom = 0);
 
     // Appends the records at the given offsets (ascending) to out, leaving out those
     // whose status is 0 or below. False, with out as it was, when a record cannot be

@@ -143,12 +143,20 @@ TEST_F(CommonTrainingDbTest, ClearCountsFingerprintsNotRecords) {
     EXPECT_EQ(pull(40, newIndex), "");
     EXPECT_EQ(newIndex, 0u);
 
-    // X with its label is still in the file; with the history empty its record counts
-    // as a change again.
+    // X with its label is still in the file; with the history empty it counts as a
+    // change again, as a new record behind the history's start.
     EXPECT_EQ(push(record(2, 1, {100})), 1u);
-    EXPECT_EQ(data(), record(2, 1, {100}));
+    EXPECT_EQ(data(), record(2, 1, {100}) + record(2, 1, {100}));
     EXPECT_EQ(push(record(3, 1, {300})), 2u);
     EXPECT_EQ(pull(40, newIndex), record(2, 1, {100}) + record(3, 1, {300}));
+    EXPECT_EQ(newIndex, 2u);
+    // And so it stays after a restart.
+    ASSERT_TRUE(db.flush());
+    CommonTrainingDb restarted;
+    ASSERT_TRUE(restarted.load(folder.folder()));
+    HTTPParser::IOB body;
+    ASSERT_TRUE(restarted.getUpdates(0, body, newIndex));
+    EXPECT_EQ(contents(body), record(2, 1, {100}) + record(3, 1, {300}));
     EXPECT_EQ(newIndex, 2u);
 }
 
