@@ -191,14 +191,19 @@ TEST(StoreFiles, DataFilesAndFolderAreTheServicesAlone) {
     const std::string folder = dir.file("data/sub/");
     CommonWhitelist whitelist;
     ASSERT_TRUE(whitelist.load(folder));
-    ASSERT_TRUE(whitelist.save(folder));
     CommonTrainingDb db;
     ASSERT_TRUE(db.load(folder));
+    struct stat st;
+    // As a first start creates them, and as saves and compactions replace them.
+    for (const std::string& name : FileSystem::listFolder(folder)) {
+        ASSERT_EQ(stat((folder + name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+    }
+    ASSERT_TRUE(whitelist.save(folder));
     tdbPush(db, record(1, 1, {1}) + record(1, 1, {2}), 1);  // trims and compacts
     ASSERT_TRUE(db.flush());
     ASSERT_TRUE(replaceFileContents(folder + "config.xml", "<config/>"));
     umask(old);
-    struct stat st;
     for (const std::string& path : {dir.file("data"), dir.file("data/sub")}) {
         ASSERT_EQ(stat(path.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u) << path;
