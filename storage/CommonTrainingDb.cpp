@@ -95,7 +95,7 @@ bool CommonTrainingDb::push(const HTTPParser::IOB& body, uint32_t maxSize, uint3
     // The push stands whatever becomes of the compaction, which only saves space, and of
     // the index file, which only a reopen after a flush reads (a load rebuilds it).
     compactLocked(maxSize);
-    file_.sync();
+    file_.saveIndex();
     return true;
 }
 

@@ -36,6 +36,8 @@ class DescriptorFile {
     bool sync();
     // The records alone: what a load needs, since it rebuilds the index from them.
     bool syncData();
+    // The index file alone, for records already synced.
+    bool saveIndex() { return isOpen_ && !indexPath_.empty() && index_.save(indexPath_); }
 
     // Sequential reading from the start; each record read becomes the index entry
     // of its fingerprint, so the last record of a fingerprint wins.
