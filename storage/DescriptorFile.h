@@ -114,6 +114,8 @@ class DescriptorFile {
 
   private:
     enum class LastRead { ok, end, ioError, beyondLimit };
+    // Large enough for the largest record, so that copies and pulls always make progress.
+    static constexpr int64_t kReadBlock = 1 << 20;
 
     bool openData();
     bool seekTo(int64_t offset, bool forWrite);

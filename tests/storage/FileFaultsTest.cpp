@@ -242,6 +242,16 @@ TEST_F(TrainingDbFaults, FailedDataSyncOrStartRecordFailsThePushWithoutTrace) {
     expectNoTrace();
 }
 
+TEST_F(TrainingDbFaults, RollbackOfARecordRelabelledInTheSamePushLeavesNoHole) {
+    FaultyFileOps ops;
+    ops.failAt(Kind::sync, 1);  // the data file's sync
+    HTTPParser::IOB body;
+    fill(body, record(1, 1, {60}) + record(2, 1, {60}));
+    uint32_t newIndex = 0;
+    EXPECT_FALSE(db.push(body, 3, newIndex));
+    expectNoTrace();
+}
+
 TEST_F(TrainingDbFaults, FailedTrimChangesNothing) {
     HTTPParser::IOB body;
     fill(body, record(1, 1, {50}));
