@@ -22,10 +22,15 @@ void HttpServer::makeFailureResponse(HTTPResponse& response) {
     response.setCloseAfterSend(true);
 }
 
-HTTPResponse HttpServer::respond(const HTTPRequest& request) {
+HTTPResponse HttpServer::makeOkResponse() {
     HTTPResponse response;
     response.setFirstLine("HTTP/1.1 200 OK");
     response.add("Content-Length", "0");
+    return response;
+}
+
+HTTPResponse HttpServer::respond(const HTTPRequest& request) {
+    HTTPResponse response = makeOkResponse();
     if (!dispatch(request, response))
         makeFailureResponse(response);
     return response;
@@ -33,6 +38,10 @@ HTTPResponse HttpServer::respond(const HTTPRequest& request) {
 
 void HttpServer::handleRequest(std::unique_ptr<RequestItem> item) {
     HTTPResponse response = respond(item->request);
+    sendResponseTo(item->sessionId, response);
+}
+
+void HttpServer::sendResponseTo(uint32_t sessionId, HTTPResponse& response) {
     HTTPParser::IOB bytes;
     if (!response.serialize(bytes)) {
         // A response too large for any buffer cannot be sent; the client learns so.
@@ -41,7 +50,7 @@ void HttpServer::handleRequest(std::unique_ptr<RequestItem> item) {
     }
     if (responder() != nullptr) {
         // A connection that went away meanwhile simply drops the answer.
-        responder()->sendResponse(item->sessionId, bytes, response.getCloseAfterSend());
+        responder()->sendResponse(sessionId, bytes, response.getCloseAfterSend());
     }
 }
 

@@ -38,4 +38,10 @@ class HttpServer : public RequestHandler<HTTPParser::HTTPRequest> {
     HTTPParser::HTTPResponse respond(const HTTPParser::HTTPRequest& request);
 
     static void makeFailureResponse(HTTPParser::HTTPResponse& response);
+    // A fresh "200" response with an empty body, as handlers receive it.
+    static HTTPParser::HTTPResponse makeOkResponse();
+    // Sends a response to its connection; callable from any thread, so that an answer can
+    // be completed after the worker has moved on (the connection reads no further request
+    // until then, which keeps the answers in the order of the requests).
+    void sendResponseTo(uint32_t sessionId, HTTPParser::HTTPResponse& response);
 };

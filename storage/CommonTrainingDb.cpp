@@ -4,9 +4,14 @@
 
 #include "storage/TrainingDbOptions.h"
 
+size_t CommonTrainingDb::servedSizeLocked() const {
+    return pending_ ? std::min(durableSize_, history_.size()) : history_.size();
+}
+
 bool CommonTrainingDb::getUpdates(uint32_t startIndex, HTTPParser::IOB& body, uint32_t& newIndex) {
     AutoLock guard(lock_);
-    const uint32_t last = historyBase_ + uint32_t(history_.size());
+    const size_t served = servedSizeLocked();
+    const uint32_t last = historyBase_ + uint32_t(served);
     size_t position = 0;
     if (startIndex > last || startIndex < historyBase_) {
         position = 0;  // trimmed away, or ahead after a clear: everything held
@@ -18,15 +23,18 @@ bool CommonTrainingDb::getUpdates(uint32_t startIndex, HTTPParser::IOB& body, ui
     }
 
     body.clear();
-    size_t count = history_.size() - position;
+    size_t count = served - position;
     if (count > 0) {
         // History entries are consecutive records, so the offsets tell how many whole
         // records fit one page without reading any of them.
         const int64_t page = std::min<int64_t>(kPullPageBytes, int64_t(body.lengthLimit()) - 1);
         const int64_t first = history_[position];
-        if (file_.dataSize() - first > page) {
-            const auto from = history_.begin() + std::ptrdiff_t(position);
-            const auto beyond = std::upper_bound(from + 1, history_.end(), uint32_t(first + page));
+        const int64_t servedEnd = served < history_.size() ? history_[served] : file_.dataSize();
+        const auto servedBegin = history_.begin();
+        if (servedEnd - first > page) {
+            const auto from = servedBegin + std::ptrdiff_t(position);
+            const auto beyond = std::upper_bound(from + 1, servedBegin + std::ptrdiff_t(served),
+                                                 uint32_t(first + page));
             count = std::max<size_t>(1, size_t(beyond - from) - 1);
         }
         const int64_t span =
@@ -78,24 +86,12 @@ bool CommonTrainingDb::postUpdates(const HTTPParser::IOB& body, uint32_t& newInd
 
 bool CommonTrainingDb::push(const HTTPParser::IOB& body, uint32_t maxSize, uint32_t& newIndex) {
     AutoLock guard(lock_);
-    const size_t before = history_.size();
-    file_.beginChanges();
-    // Durable before the trim records a new start: the trim may name pushed records.
-    bool ok = applyLocked(body) && file_.syncData() && trimLocked(maxSize);
-    if (!ok) {
-        // A trim that failed changed nothing, so the history ends where the push began.
-        file_.rollbackChanges();
-        history_.resize(before);
-    }
-    file_.endChanges();
-    if (!ok)
+    uint32_t index = newIndex;
+    // A failed apply marks the group, whose commit then takes it back.
+    const bool applied = applyPending(body, index);
+    if (!commitPending(maxSize) || !applied)
         return false;
-    if (body.length() != 0)
-        newIndex = historyBase_ + uint32_t(history_.size());
-    // The push stands whatever becomes of the compaction, which only saves space, and of
-    // the index file, which only a reopen after a flush reads (a load rebuilds it).
-    compactLocked(maxSize);
-    file_.saveIndex();
+    newIndex = index;
     return true;
 }
 
@@ -188,6 +184,16 @@ bool CommonTrainingDb::trimHistory(uint32_t maxSize) {
 
 void CommonTrainingDb::clear() {
     AutoLock guard(lock_);
+    history_.clear();
+    historyBase_ = 0;
+    if (pending_) {
+        clearDeferred_ = true;
+        return;
+    }
+    clearLocked();
+}
+
+void CommonTrainingDb::clearLocked() {
     history_.clear();
     historyBase_ = 0;
     saveOptions();

@@ -37,6 +37,12 @@ class CommonTrainingDb {
     // before it counts; on failure nothing of it is left in memory or in the files.
     // Compacts the data file afterwards when it holds too much.
     bool push(const HTTPParser::IOB& body, uint32_t maxSize, uint32_t& newIndex);
+    // The same in two steps, so that one sync covers many pushes (one committer thread
+    // calls both). applyPending stores a push; pulls keep answering from the last durable
+    // state until commitPending has synced every pending push, trimmed and compacted, or
+    // taken all of them back. The sync runs without the store's lock.
+    bool applyPending(const HTTPParser::IOB& body, uint32_t& newIndex);
+    bool commitPending(uint32_t maxSize);
     // Stores one parsed descriptor (status set by the caller); false when it could
     // not be written.
     bool addDescriptor(const MessageDescriptor& descriptor);
@@ -76,8 +82,19 @@ class CommonTrainingDb {
     bool saveOptions();
     void setAsideDamagedFile(int64_t damagedAt);
 
+    // The history entries pulls may see: all of them unless pushes are pending.
+    size_t servedSizeLocked() const;
+    void clearLocked();
+
     std::string folder_;
     DescriptorFile file_;
+    // Set from the first pending push until its commit, which ends the file's changes.
+    bool pending_ = false;
+    bool groupBroken_ = false;
+    size_t durableSize_ = 0;
+    // A clear while pushes are pending empties memory at once; the file side follows
+    // when the commit has ended the file's changes.
+    bool clearDeferred_ = false;
     std::vector<uint32_t> history_;
     uint32_t historyBase_ = 0;
     CriticalSection lock_;

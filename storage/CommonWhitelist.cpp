@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -26,8 +27,14 @@ uint32_t CommonWhitelist::endLocked() const {
     return historyBase_ + static_cast<uint32_t>(history_.size());
 }
 
-bool CommonWhitelist::appendHistoryRecords(HTTPParser::IOB& body, size_t from) const {
-    const size_t count = history_.size() - from;
+uint32_t CommonWhitelist::servedEndLocked() const {
+    if (!pending_ || durableMark_.base != historyBase_)
+        return pending_ ? historyBase_ : endLocked();
+    return historyBase_ + static_cast<uint32_t>(std::min(durableMark_.size, history_.size()));
+}
+
+bool CommonWhitelist::appendHistoryRecords(HTTPParser::IOB& body, size_t from, size_t to) const {
+    const size_t count = to - from;
     if (count == 0)
         return true;
     uint8_t* out = extendBody(body, uint64_t(count) * WhitelistChange::kSize);
@@ -36,7 +43,7 @@ bool CommonWhitelist::appendHistoryRecords(HTTPParser::IOB& body, size_t from) c
     if constexpr (Storage::kHostIsLittleEndian) {
         std::memcpy(out, history_.data() + from, count * WhitelistChange::kSize);
     } else {
-        for (size_t i = from; i < history_.size(); ++i, out += WhitelistChange::kSize) {
+        for (size_t i = from; i < to; ++i, out += WhitelistChange::kSize) {
             history_[i].encode(out);
         }
     }
@@ -44,19 +51,48 @@ bool CommonWhitelist::appendHistoryRecords(HTTPParser::IOB& body, size_t from) c
 }
 
 bool CommonWhitelist::appendSnapshot(HTTPParser::IOB& body) const {
+    // Keys that changes not yet durable touched are shown as they were before them: the
+    // first such change of a key tells (only effective changes reach the history).
+    std::unordered_map<int64_t, bool> presentBefore;
+    const size_t served = servedEndLocked() - historyBase_;
+    for (size_t i = served; i < history_.size(); ++i) {
+        const int64_t key = history_[i].key;  // a packed field: copied, never referenced
+        presentBefore.try_emplace(key, history_[i].op == 0);
+    }
+    uint64_t count = keys_.size();
+    for (const auto& [key, present] : presentBefore) {
+        const bool held = keys_.contains(key);
+        if (held && !present)
+            --count;
+        else if (!held && present)
+            ++count;
+    }
     // Sized up front, so an answer that cannot fit fails as a whole instead of
     // going out with keys silently missing.
-    uint8_t* out = extendBody(body, (uint64_t(keys_.size()) + 1) * WhitelistChange::kSize);
+    uint8_t* out = extendBody(body, (count + 1) * WhitelistChange::kSize);
     if (out == nullptr)
         return false;
     kWhitelistResetMarker.encode(out);
     out += WhitelistChange::kSize;
-    keys_.forEachRun([&out](const int64_t* keys, size_t count) {
-        for (size_t i = 0; i < count; ++i, out += WhitelistChange::kSize) {
-            out[0] = WhitelistChange::kAdded;
-            Storage::storeLittleEndian64(out + 1, static_cast<uint64_t>(keys[i]));
+    auto put = [&out](int64_t key) {
+        out[0] = WhitelistChange::kAdded;
+        Storage::storeLittleEndian64(out + 1, static_cast<uint64_t>(key));
+        out += WhitelistChange::kSize;
+    };
+    keys_.forEachRun([&](const int64_t* keys, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            if (!presentBefore.empty()) {
+                auto found = presentBefore.find(keys[i]);
+                if (found != presentBefore.end() && !found->second)
+                    continue;
+            }
+            put(keys[i]);
         }
     });
+    for (const auto& [key, present] : presentBefore) {
+        if (present && !keys_.contains(key))
+            put(key);
+    }
     return true;
 }
 
@@ -64,17 +100,17 @@ bool CommonWhitelist::getUpdates(uint32_t startIndex, HTTPParser::IOB& body, uin
     AutoLock lock(lock_);
     body.clear();
     newIndex = historyBase_;
-    const uint32_t end = endLocked();
+    const uint32_t end = servedEndLocked();
     bool written;
     if (startIndex < historyBase_) {
         written = appendSnapshot(body);
     } else if (startIndex > end) {
         // The client is ahead, as after a clear: it gets the history from its start.
-        written = appendHistoryRecords(body, 0);
+        written = appendHistoryRecords(body, 0, end - historyBase_);
     } else if (startIndex == end) {
         written = true;
     } else {
-        written = appendHistoryRecords(body, startIndex - historyBase_);
+        written = appendHistoryRecords(body, startIndex - historyBase_, end - historyBase_);
     }
     if (!written) {
         body.clear();
@@ -114,22 +150,14 @@ bool CommonWhitelist::postUpdates(const HTTPParser::IOB& body, uint32_t& newInde
 bool CommonWhitelist::push(const HTTPParser::IOB& body, uint32_t maxHistory,
                            const std::string& folder, uint32_t& newIndex) {
     AutoLock lock(lock_);
-    const Mark before = mark();
-    bool savedOver = false;
-    bool ok = applyLocked(body) && saveLocked(folder, maxHistory, savedOver);
-    if (!ok) {
-        undoSince(before);
-        // A rename went through but may not last: the files must not keep a change that
-        // clients are told failed.
-        if (savedOver) {
-            bool ignored = false;
-            saveLocked(folder, UINT32_MAX, ignored);
-        }
+    uint32_t index = newIndex;
+    if (!applyPending(body, index)) {
+        pending_ = false;
         return false;
     }
-    historyBase_ += static_cast<uint32_t>(history_.trimTo(maxHistory));
-    if (body.length() >= WhitelistChange::kSize)
-        newIndex = endLocked();
+    if (!commitPending(folder, maxHistory))
+        return false;
+    newIndex = index;
     return true;
 }
 
@@ -197,6 +225,8 @@ void CommonWhitelist::clear() {
     keys_.clear();
     history_.clear();
     historyBase_ = 0;
+    durableMark_ = Mark{0, 0};
+    ++generation_;
 }
 
 int32_t CommonWhitelist::count() {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "http/IOB.h"
+#include "platform/AtomicFile.h"
 #include "platform/AutoLock.h"
 #include "storage/OrderedKeySet.h"
 #include "storage/WhitelistChange.h"
@@ -37,6 +38,13 @@ class CommonWhitelist {
     // before it counts. On failure nothing of it is left, in memory or in the files.
     bool push(const HTTPParser::IOB& body, uint32_t maxHistory, const std::string& folder,
               uint32_t& newIndex);
+
+    // The same in two steps, so that one save covers many pushes (one committer thread
+    // calls both). applyPending applies a push in memory; pulls keep answering from the
+    // last durable state until commitPending has made every pending push durable with one
+    // save, or taken all of them back. Pulls are not held up by the save's disk writes.
+    bool applyPending(const HTTPParser::IOB& body, uint32_t& newIndex);
+    bool commitPending(const std::string& folder, uint32_t maxHistory);
 
     // Where the history ends now; changes made after it can be taken back with rollbackTo
     // as long as no trim or clear came in between.
@@ -81,11 +89,18 @@ class CommonWhitelist {
 
   private:
     uint32_t endLocked() const;
+    // Where pulls end: the end of the history, short of changes not yet durable.
+    uint32_t servedEndLocked() const;
+    // The key file and history file of a save with the given number, written but not synced.
+    bool writeFilesLocked(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
+                          uint32_t maxHistory, uint64_t number);
+    static bool replaceFiles(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
+                             bool& savedOver);
     bool applyLocked(const HTTPParser::IOB& body);
     bool saveLocked(const std::string& folder, uint32_t maxHistory, bool& savedOver);
     void undoSince(const Mark& mark);
     void applyHistoryToKeys();
-    bool appendHistoryRecords(HTTPParser::IOB& body, size_t from) const;
+    bool appendHistoryRecords(HTTPParser::IOB& body, size_t from, size_t to) const;
     bool appendSnapshot(HTTPParser::IOB& body) const;
     bool loadKeys(const std::string& path, uint64_t& saveNumber, bool& numbered);
     bool loadHistory(const std::string& path, uint64_t& saveNumber, bool& numbered);
@@ -95,5 +110,10 @@ class CommonWhitelist {
     uint32_t historyBase_ = 0;
     uint64_t saveNumber_ = 0;
     std::string folder_;
+    // Set from the first pending push until its commit: pulls then stop at durableMark_.
+    bool pending_ = false;
+    Mark durableMark_{0, 0};
+    // Counts clears, so that a commit can tell its changes were dropped meanwhile.
+    uint64_t generation_ = 0;
     CriticalSection lock_;
 };

@@ -63,10 +63,18 @@ bool CommonWhitelist::saveLocked(const std::string& folder, uint32_t maxHistory,
     // place, so a crash or a failed write never leaves a truncated store behind.
     AtomicFileWriter keysFile(folder + kKeysFileName);
     AtomicFileWriter historyFile(folder + kHistoryFileName);
+    const uint64_t number = saveNumber_ + 1;
+    if (!writeFilesLocked(keysFile, historyFile, maxHistory, number) ||
+        !replaceFiles(keysFile, historyFile, savedOver))
+        return false;
+    saveNumber_ = number;
+    return true;
+}
+
+bool CommonWhitelist::writeFilesLocked(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
+                                       uint32_t maxHistory, uint64_t number) {
     if (!keysFile.open() || !historyFile.open())
         return false;
-    const uint64_t number = saveNumber_ + 1;
-
     bool ok = true;
     std::unique_ptr<uint8_t[]> chunk;
     if constexpr (!Storage::kHostIsLittleEndian)
@@ -104,21 +112,22 @@ bool CommonWhitelist::saveLocked(const std::string& folder, uint32_t maxHistory,
     }
     uint8_t historyTrailer[kHistoryTrailerSize];
     encodeTrailer(historyTrailer, number, sizeof historyTrailer);
-    ok = ok && historyFile.write(historyTrailer, sizeof historyTrailer);
+    return ok && historyFile.write(historyTrailer, sizeof historyTrailer);
+}
 
+bool CommonWhitelist::replaceFiles(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
+                                   bool& savedOver) {
+    savedOver = false;
     // Nothing is renamed into place before both files are completely on disk: the last
     // buffered bytes fail only when flushed. The history goes first: a crash between
     // the renames leaves a history whose changes the next load carries over to the
     // older keys, while the other order would leave keys no client learns about.
-    ok = ok && keysFile.syncTemporary() && historyFile.syncTemporary();
-    if (!ok)
+    if (!keysFile.syncTemporary() || !historyFile.syncTemporary())
         return false;
-    ok = historyFile.commit();
+    bool ok = historyFile.commit();
     savedOver = historyFile.replacedTarget();
     ok = ok && keysFile.commit();
     savedOver = savedOver || keysFile.replacedTarget();
-    if (ok)
-        saveNumber_ = number;
     return ok;
 }
 

@@ -81,6 +81,12 @@ bool DescriptorFile::syncData() {
     return isOpen_ && data_.sync();
 }
 
+int DescriptorFile::flushForSync() {
+    if (!isOpen_ || fileOps().flush(data_.stream()) != 0)
+        return -1;
+    return ::fcntl(fileno(data_.stream()), F_DUPFD_CLOEXEC, 0);
+}
+
 bool DescriptorFile::seekTo(int64_t offset, bool forWrite) {
     // Same direction and already there: stdio needs no repositioning.
     if (position_ == offset && writing_ == forWrite)

@@ -36,6 +36,11 @@ class DescriptorFile {
     bool sync();
     // The records alone: what a load needs, since it rebuilds the index from them.
     bool syncData();
+    // syncData in two halves, so that the owner can fsync without holding its lock: the
+    // buffered records go to the system, and a duplicate of the data file's descriptor
+    // (the caller syncs and closes it) stays valid whatever becomes of the file meanwhile.
+    // -1 when the flush failed.
+    int flushForSync();
     // The index file alone, for records already synced.
     bool saveIndex() { return isOpen_ && !indexPath_.empty() && index_.save(indexPath_); }
 

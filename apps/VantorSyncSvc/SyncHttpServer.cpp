@@ -4,6 +4,7 @@
 
 #include "apps/VantorSyncSvc/SvcLog.h"
 #include "apps/VantorSyncSvc/SyncService.h"
+#include "http/MessageText.h"
 #include "platform/NumberText.h"
 
 using HTTPParser::HTTPRequest;
@@ -25,6 +26,34 @@ std::string fieldValueOr(const HTTPRequest& request, const char* name, const cha
 }  // namespace
 
 SyncHttpServer::SyncHttpServer(ServerSocket* responder) : HttpServer(responder) {}
+
+void SyncHttpServer::handleRequest(std::unique_ptr<RequestItem> item) {
+    const std::string path = item->request.getPath();
+    Collection collection;
+    if (HTTPParser::equalsIgnoringCase(path, "/post_wl_updates"))
+        collection = Collection::Whitelist;
+    else if (HTTPParser::equalsIgnoringCase(path, "/post_ts_updates"))
+        collection = Collection::TrainingDb;
+    else
+        return HttpServer::handleRequest(std::move(item));
+    // A denied push is answered at once, as before.
+    if (!checkAccess(item->request, false))
+        return HttpServer::handleRequest(std::move(item));
+    if (SyncService::instance().submitPush(collection, item))
+        return;
+    // No room in the committer's queue: the push fails without waiting.
+    completePush(std::move(item), false, 0);
+}
+
+void SyncHttpServer::completePush(std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex) {
+    HTTPResponse response = makeOkResponse();
+    if (ok)
+        response.headers().add("newIndex", formatIndex(newIndex));
+    logAccess(item->request, response);
+    if (!ok)
+        makeFailureResponse(response);
+    sendResponseTo(item->sessionId, response);
+}
 
 bool SyncHttpServer::checkAccess(const HTTPRequest& request, bool forGet) {
     const HTTPParser::HeaderField* host = request.headers().find("User-Host");

@@ -8,6 +8,14 @@ class SyncHttpServer : public HttpServer {
   public:
     explicit SyncHttpServer(ServerSocket* responder);
 
+    enum class Collection { Whitelist, TrainingDb };
+
+    // Pushes a host may make go to their collection's committer, which answers them once
+    // durable; everything else is answered here and now.
+    void handleRequest(std::unique_ptr<RequestItem> item) override;
+    // The answer to a push the committer has finished with (committer thread).
+    void completePush(std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex);
+
     bool handleGetWhitelistUpdates(const HTTPParser::HTTPRequest& request,
                                    HTTPParser::HTTPResponse& response) override;
     bool handlePostWhitelistUpdates(const HTTPParser::HTTPRequest& request,
@@ -22,7 +30,6 @@ class SyncHttpServer : public HttpServer {
     void logAccess(const HTTPParser::HTTPRequest& request, HTTPParser::HTTPResponse& response);
 
   private:
-    enum class Collection { Whitelist, TrainingDb };
     bool handlePull(Collection collection, const HTTPParser::HTTPRequest& request,
                     HTTPParser::HTTPResponse& response);
     bool handlePush(Collection collection, const HTTPParser::HTTPRequest& request,

@@ -13,7 +13,40 @@ SyncService& SyncService::instance() {
     return service;
 }
 
-SyncService::SyncService() : settings_(Settings::Owner::Service), server_(&socket_) {}
+SyncService::SyncService()
+    : settings_(Settings::Owner::Service),
+      server_(&socket_),
+      whitelistCommitter_(
+          [this](const HTTPParser::IOB& body, uint32_t& newIndex) {
+              if (!getValues().commonWhitelistEnabled)
+                  return false;
+              return whitelist_.applyPending(body, newIndex);
+          },
+          [this] {
+              return whitelist_.commitPending(dataFolder(), getValues().commonWhitelistMaxSize);
+          },
+          [this](std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex) {
+              server_.completePush(std::move(item), ok, newIndex);
+          }),
+      trainingDbCommitter_(
+          [this](const HTTPParser::IOB& body, uint32_t& newIndex) {
+              if (!getValues().commonTrainingDbEnabled)
+                  return false;
+              return trainingDb_.applyPending(body, newIndex);
+          },
+          [this] {
+              return trainingDb_.commitPending(
+                  static_cast<uint32_t>(getValues().commonTrainingDbMaxSize));
+          },
+          [this](std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex) {
+              server_.completePush(std::move(item), ok, newIndex);
+          }) {}
+
+bool SyncService::submitPush(SyncHttpServer::Collection collection,
+                             std::unique_ptr<RequestItem>& item) {
+    return collection == SyncHttpServer::Collection::Whitelist ? whitelistCommitter_.submit(item)
+                                                               : trainingDbCommitter_.submit(item);
+}
 
 bool SyncService::startup() {
     AutoLock lock(mainLock_);
@@ -30,6 +63,8 @@ bool SyncService::startup() {
     SvcLog::instance().setLifetime(values.logFileLifetime);
     whitelist_.load(dataFolder());
     trainingDb_.load(dataFolder());
+    whitelistCommitter_.start();
+    trainingDbCommitter_.start();
     startServer();
     return true;
 }
@@ -38,7 +73,10 @@ void SyncService::shutdown() {
     AutoLock lock(mainLock_);
     saveFile(configPath());
     stopServer();
-    // The worker has stopped, so no access line follows the ones written here.
+    // The pushes already taken are answered (into closed connections) and logged first.
+    whitelistCommitter_.stop();
+    trainingDbCommitter_.stop();
+    // The worker and committers have stopped, so no access line follows the ones written here.
     SvcLog::instance().close();
     whitelist_.save(dataFolder());
     trainingDb_.flush();

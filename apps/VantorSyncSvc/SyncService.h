@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "apps/VantorSyncSvc/PushCommitter.h"
 #include "apps/VantorSyncSvc/SyncHttpServer.h"
 #include "config/ByteStream.h"
 #include "config/Settings.h"
@@ -41,6 +42,8 @@ class SyncService {
     bool getTrainingDbUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
                               uint32_t& newIndex);
     bool postTrainingDbUpdates(const HTTPParser::IOB& requestBody, uint32_t& newIndex);
+    // Hands a push to its collection's committer (item is taken); false when it cannot wait.
+    bool submitPush(SyncHttpServer::Collection collection, std::unique_ptr<RequestItem>& item);
     int32_t whitelistCount();
     int32_t trainingDbCount();
     void clearWhitelist();
@@ -75,5 +78,8 @@ class SyncService {
     int port_ = 0;
     CommonWhitelist whitelist_;
     CommonTrainingDb trainingDb_;
+    // After the stores and the server, so that they go first, answering what they hold.
+    PushCommitter whitelistCommitter_;
+    PushCommitter trainingDbCommitter_;
     CriticalSection mainLock_;
 };

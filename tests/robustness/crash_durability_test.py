@@ -162,6 +162,46 @@ class Pusher(threading.Thread):
                 return
 
 
+class Puller(threading.Thread):
+    """Pulls both collections from where it stands, as a polling client, until stopped
+    or the server goes away; keeps the whitelist keys and the indexes it was given."""
+
+    def __init__(self, server, wl_index, ts_index, keys):
+        super().__init__(daemon=True)
+        self.server = server
+        self.wl_index = wl_index
+        self.ts_index = ts_index
+        self.keys = set(keys)
+        self.pulls = 0
+        self.stopping = False
+
+    def run(self):
+        conn = None
+        while not self.stopping:
+            try:
+                if conn is None:
+                    conn = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=10)
+                for path in ("/get_wl_updates", "/get_ts_updates"):
+                    start = self.wl_index if path == "/get_wl_updates" else self.ts_index
+                    conn.request("GET", path, headers={"User-Host": "ws", "startIndex": str(start)})
+                    response = conn.getresponse()
+                    body = response.read()
+                    new_index = response.getheader("newIndex")
+                    if response.status != 200 or new_index is None:
+                        continue
+                    if path == "/get_wl_updates":
+                        if body[:9] == wl_record(1, -1):  # the reset marker: all keys follow
+                            self.keys = set()
+                            body = body[9:]
+                        self.keys |= replay_whitelist(body)
+                        self.wl_index = int(new_index)
+                    else:
+                        self.ts_index = int(new_index)
+                    self.pulls += 1
+            except (OSError, http.client.HTTPException):
+                return
+
+
 class KillNineTest(unittest.TestCase):
     def setUp(self):
         self.home = tempfile.mkdtemp(prefix="vscrash")
@@ -196,33 +236,52 @@ class KillNineTest(unittest.TestCase):
         self.assertEqual((status, int(new_index)), (200, ts_end + 1))
         self.assertEqual(server.pull("/get_ts_updates", ts_end)[1], record)
 
+    def check_pulled(self, server, puller):
+        """No client may hold an index or a key that the restarted server lacks."""
+        wl_end, wl_body = server.pull("/get_wl_updates")
+        ts_end, _ = server.pull("/get_ts_updates")
+        self.assertGreaterEqual(wl_end, puller.wl_index, "a pull gave a whitelist index lost")
+        self.assertGreaterEqual(ts_end, puller.ts_index, "a pull gave a training index lost")
+        missing = puller.keys - replay_whitelist(wl_body)
+        self.assertEqual(missing, set(), "a pull gave whitelist keys that were lost")
+
     def test_acknowledged_pushes_survive_kill_nine(self):
         rng = random.Random(int(os.environ.get("VS_CRASH_SEED", time.time())))
         acknowledged = 0
+        pulls = 0
         server = None
+        puller = None
         for round_number in range(ROUNDS):
             server = Server(self.home).start()
             if round_number > 0:
                 self.check_acknowledged(server, pushers)
+                self.check_pulled(server, puller)
                 self.check_accepts_new_changes(server, round_number)
             pushers = [Pusher(server, round_number, c) for c in range(CLIENTS)]
+            puller = Puller(server, *(puller.wl_index, puller.ts_index, puller.keys)
+                            if puller else (0, 0, ()))
             for pusher in pushers:
                 pusher.start()
+            puller.start()
             time.sleep(rng.uniform(0.05, 0.8))
             server.kill()
             for pusher in pushers:
                 pusher.stopping = True
                 pusher.join(30)
+            puller.stopping = True
+            puller.join(30)
+            pulls += puller.pulls
             acknowledged += sum(len(p.acked_keys) // 2 + len(p.acked_descriptors)
                                 for p in pushers)
         server = Server(self.home).start()
         try:
             self.check_acknowledged(server, pushers)
+            self.check_pulled(server, puller)
             self.check_accepts_new_changes(server, ROUNDS)
         finally:
             server.stop()
-        print("kill -9 rounds: %d, acknowledged pushes checked: %d" % (ROUNDS, acknowledged),
-              file=sys.stderr)
+        print("kill -9 rounds: %d, acknowledged pushes checked: %d, pulls: %d"
+              % (ROUNDS, acknowledged, pulls), file=sys.stderr)
         self.assertGreater(acknowledged, 0)
 
 

@@ -1,0 +1,61 @@
+#pragma once
+
+// Pushes must not hold up the request worker while their data goes to disk, and the
+// pushes that arrive during one save should share the next one. A committer owns one
+// collection's pushes: its thread applies every push that is waiting, makes all of them
+// durable with one commit, and only then hands each push its answer.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "http/IOB.h"
+#include "net/RequestHandler.h"
+#include "platform/AutoLock.h"
+
+class PushCommitter {
+  public:
+    // Applies one push in memory (newIndex as the client is to learn it); false fails it.
+    using Apply = std::function<bool(const HTTPParser::IOB& body, uint32_t& newIndex)>;
+    // Makes every push applied since the last commit durable; false takes all of them back.
+    using Commit = std::function<bool()>;
+    // Hands a push its answer once the commit that covers it has ended.
+    using Done = std::function<void(std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex)>;
+
+    // At most this many pushes wait; one group takes at most kGroupLimit of them.
+    static constexpr size_t kQueueLimit = 10000;
+    static constexpr size_t kGroupLimit = 1024;
+
+    PushCommitter(Apply apply, Commit commit, Done done);
+    ~PushCommitter();
+
+    PushCommitter(const PushCommitter&) = delete;
+    PushCommitter& operator=(const PushCommitter&) = delete;
+
+    bool start();
+    // Answers every push already taken, then ends the thread.
+    void stop();
+    // False (item untouched) when the queue is full or the committer is not running.
+    bool submit(std::unique_ptr<RequestItem>& item);
+
+  private:
+    struct Pending {
+        std::unique_ptr<RequestItem> item;
+        bool applied = false;
+        uint32_t newIndex = 0;
+    };
+    void loop();
+
+    const Apply apply_;
+    const Commit commit_;
+    const Done done_;
+    CriticalSection lock_;
+    std::condition_variable_any signal_;
+    std::deque<std::unique_ptr<RequestItem>> queue_;
+    bool running_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};

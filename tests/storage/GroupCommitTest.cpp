@@ -1,0 +1,199 @@
+// One save for many pushes: while it is on its way to the disk, pulls and management
+// calls answer from the last durable state, and the pushes it covers stand or fall
+// together.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <future>
+
+#include "storage/CommonTrainingDb.h"
+#include "storage/CommonWhitelist.h"
+#include "tests/support/FaultyFileOps.h"
+#include "tests/support/HeldSyncOps.h"
+#include "tests/support/TempFolder.h"
+#include "tests/trainingdb/RecordBytes.h"
+#include "tests/whitelist/WhitelistTestSupport.h"
+
+namespace {
+
+constexpr uint32_t kMax = 100000;
+
+HTTPParser::IOB wlBody(std::initializer_list<Record> records) {
+    std::string bytes;
+    for (const Record& r : records)
+        bytes += recordBytes(uint8_t(r.first), r.second);
+    HTTPParser::IOB body;
+    setBody(body, bytes);
+    return body;
+}
+
+std::vector<Record> wlPull(CommonWhitelist& wl, uint32_t from, uint32_t& newIndex) {
+    HTTPParser::IOB body;
+    EXPECT_TRUE(wl.getUpdates(from, body, newIndex));
+    return recordsOf(body);
+}
+
+std::string tdbPull(CommonTrainingDb& db, uint32_t from, uint32_t& newIndex) {
+    HTTPParser::IOB body;
+    EXPECT_TRUE(db.getUpdates(from, body, newIndex));
+    return contents(body);
+}
+
+}  // namespace
+
+TEST(WhitelistGroupCommit, PullsAnswerFromTheDurableStateWhileASaveIsHeld) {
+    TempFolder dir;
+    CommonWhitelist wl;
+    ASSERT_TRUE(wl.load(dir.folder()));
+    uint32_t index = 0;
+    ASSERT_TRUE(wl.push(wlBody({{1, 1}, {1, 2}, {1, 3}}), kMax, dir.folder(), index));
+    wl.trimHistory(1);  // base 2: a client at 0 gets a snapshot of the keys
+
+    HeldSyncOps ops;
+    ops.arm();
+    uint32_t first = 0, second = 0;
+    auto commit = std::async(std::launch::async, [&] {
+        bool ok = wl.applyPending(wlBody({{1, 4}}), first);
+        ok = wl.applyPending(wlBody({{0, 1}}), second) && ok;
+        return wl.commitPending(dir.folder(), kMax) && ok;
+    });
+    ops.waitUntilHeld();
+
+    // Neither pending change shows: not in the history, not in a snapshot.
+    uint32_t newIndex = 0;
+    EXPECT_TRUE(wlPull(wl, 3, newIndex).empty());
+    EXPECT_EQ(newIndex, 3u);
+    EXPECT_EQ(wlPull(wl, 2, newIndex), (std::vector<Record>{{1, 3}}));
+    EXPECT_EQ(newIndex, 3u);
+    std::vector<Record> snapshot = wlPull(wl, 0, newIndex);
+    ASSERT_FALSE(snapshot.empty());
+    EXPECT_EQ(snapshot.front(), Record(1, -1));  // the reset marker
+    std::sort(snapshot.begin() + 1, snapshot.end());
+    EXPECT_EQ(snapshot, (std::vector<Record>{{1, -1}, {1, 1}, {1, 2}, {1, 3}}));
+    EXPECT_EQ(newIndex, 3u);
+    EXPECT_EQ(wl.count(), 3);  // statistics answer meanwhile
+
+    ops.release();
+    ASSERT_TRUE(commit.get());
+    EXPECT_EQ(first, 4u);
+    EXPECT_EQ(second, 5u);
+    EXPECT_EQ(wlPull(wl, 3, newIndex), (std::vector<Record>{{1, 4}, {0, 1}}));
+    EXPECT_EQ(newIndex, 5u);
+}
+
+TEST(WhitelistGroupCommit, AFailedSaveFailsExactlyTheGroupItCovered) {
+    TempFolder dir;
+    CommonWhitelist wl;
+    ASSERT_TRUE(wl.load(dir.folder()));
+    uint32_t index = 0;
+    ASSERT_TRUE(wl.push(wlBody({{1, 1}}), kMax, dir.folder(), index));
+    {
+        FaultyFileOps ops;
+        ops.failAt(FaultyFileOps::Kind::sync, 1);
+        ASSERT_TRUE(wl.applyPending(wlBody({{1, 5}}), index));
+        ASSERT_TRUE(wl.applyPending(wlBody({{0, 1}, {1, 6}}), index));
+        EXPECT_FALSE(wl.commitPending(dir.folder(), kMax));
+        // The next group is saved on its own and stands.
+        ASSERT_TRUE(wl.applyPending(wlBody({{1, 7}}), index));
+        EXPECT_TRUE(wl.commitPending(dir.folder(), kMax));
+    }
+    EXPECT_EQ(index, 2u);
+    for (CommonWhitelist* store : {&wl, static_cast<CommonWhitelist*>(nullptr)}) {
+        CommonWhitelist reloaded;
+        if (store == nullptr) {
+            ASSERT_TRUE(reloaded.load(dir.folder()));
+            store = &reloaded;
+        }
+        uint32_t newIndex = 0;
+        EXPECT_EQ(wlPull(*store, 0, newIndex), (std::vector<Record>{{1, 1}, {1, 7}}));
+        EXPECT_EQ(newIndex, 2u);
+        EXPECT_FALSE(store->containsKey(5));
+        EXPECT_FALSE(store->containsKey(6));
+        EXPECT_TRUE(store->containsKey(1));
+    }
+}
+
+TEST(TrainingDbGroupCommit, PullsAndManagementAnswerWhileASyncIsHeld) {
+    TempFolder dir;
+    CommonTrainingDb db;
+    ASSERT_TRUE(db.load(dir.folder()));
+    const std::string x = record(1, 1, {1}), y = record(1, 1, {2}), z = record(1, 1, {3});
+    HTTPParser::IOB body;
+    fill(body, x);
+    uint32_t index = 0;
+    ASSERT_TRUE(db.push(body, kMax, index));
+
+    HeldSyncOps ops;
+    ops.arm();
+    uint32_t pushed = 0;
+    auto commit = std::async(std::launch::async, [&] {
+        HTTPParser::IOB pending;
+        fill(pending, y);
+        bool ok = db.applyPending(pending, pushed);
+        fill(pending, z);
+        ok = db.applyPending(pending, pushed) && ok;
+        return db.commitPending(kMax) && ok;
+    });
+    ops.waitUntilHeld();
+    uint32_t newIndex = 0;
+    EXPECT_EQ(tdbPull(db, 0, newIndex), x);
+    EXPECT_EQ(newIndex, 1u);
+    EXPECT_EQ(tdbPull(db, 1, newIndex), "");
+    EXPECT_EQ(newIndex, 1u);
+    EXPECT_EQ(db.count(), 3);
+    ops.release();
+    ASSERT_TRUE(commit.get());
+    EXPECT_EQ(pushed, 3u);
+    EXPECT_EQ(tdbPull(db, 1, newIndex), y + z);
+    EXPECT_EQ(newIndex, 3u);
+
+    // A clear during a held sync answers at once and stands once the sync has ended.
+    ops.arm();
+    commit = std::async(std::launch::async, [&] {
+        HTTPParser::IOB pending;
+        fill(pending, record(2, 1, {4}));
+        return db.applyPending(pending, pushed) && db.commitPending(kMax);
+    });
+    ops.waitUntilHeld();
+    db.clear();
+    EXPECT_EQ(db.count(), 0);
+    ops.release();
+    commit.get();
+    EXPECT_EQ(db.end(), 0u);
+    ASSERT_TRUE(db.flush());
+    CommonTrainingDb reloaded;
+    ASSERT_TRUE(reloaded.load(dir.folder()));
+    EXPECT_EQ(reloaded.end(), 0u);
+    EXPECT_EQ(reloaded.count(), 0);
+}
+
+TEST(TrainingDbGroupCommit, AFailedSyncFailsExactlyTheGroupItCovered) {
+    TempFolder dir;
+    CommonTrainingDb db;
+    ASSERT_TRUE(db.load(dir.folder()));
+    const std::string x = record(1, 1, {1}), y = record(1, 1, {2}), z = record(1, 1, {3});
+    HTTPParser::IOB body;
+    uint32_t index = 0;
+    fill(body, x);
+    ASSERT_TRUE(db.push(body, kMax, index));
+    {
+        FaultyFileOps ops;
+        ops.failAt(FaultyFileOps::Kind::sync, 1);
+        fill(body, y);
+        ASSERT_TRUE(db.applyPending(body, index));
+        fill(body, record(2, 1, {1}));  // relabels x: its head is rewritten in place
+        ASSERT_TRUE(db.applyPending(body, index));
+        EXPECT_FALSE(db.commitPending(kMax));
+        fill(body, z);
+        ASSERT_TRUE(db.applyPending(body, index));
+        EXPECT_TRUE(db.commitPending(kMax));
+    }
+    EXPECT_EQ(index, 2u);
+    uint32_t newIndex = 0;
+    EXPECT_EQ(tdbPull(db, 0, newIndex), x + z);
+    ASSERT_TRUE(db.flush());
+    CommonTrainingDb reloaded;
+    ASSERT_TRUE(reloaded.load(dir.folder()));
+    EXPECT_EQ(tdbPull(reloaded, 0, newIndex), x + z);
+    EXPECT_EQ(newIndex, 2u);
+}
