@@ -42,7 +42,9 @@ class CommonTrainingDb {
     // state until commitPending has synced every pending push, trimmed and compacted, or
     // taken all of them back. The sync runs without the store's lock.
     bool applyPending(const HTTPParser::IOB& body, uint32_t& newIndex);
-    bool commitPending(uint32_t maxSize);
+    // compactionSlack: how many fingerprints beyond maxSize the file may keep before the
+    // records they need are dropped (a copy of the whole file).
+    bool commitPending(uint32_t maxSize, uint32_t compactionSlack = 0);
     // Stores one parsed descriptor (status set by the caller); false when it could
     // not be written.
     bool addDescriptor(const MessageDescriptor& descriptor);

@@ -14,7 +14,7 @@ bool CommonTrainingDb::applyPending(const HTTPParser::IOB& body, uint32_t& newIn
         pending_ = true;
         groupBroken_ = false;
         durableSize_ = history_.size();
-        file_.beginChanges();
+        file_.beginChanges(true);
     }
     // After a failed write the file's state is uncertain: the whole group goes back.
     if (groupBroken_)
@@ -29,7 +29,7 @@ bool CommonTrainingDb::applyPending(const HTTPParser::IOB& body, uint32_t& newIn
     return true;
 }
 
-bool CommonTrainingDb::commitPending(uint32_t maxSize) {
+bool CommonTrainingDb::commitPending(uint32_t maxSize, uint32_t compactionSlack) {
     int descriptor = -1;
     {
         AutoLock guard(lock_);
@@ -37,7 +37,7 @@ bool CommonTrainingDb::commitPending(uint32_t maxSize) {
             pending_ = true;
             groupBroken_ = false;
             durableSize_ = history_.size();
-            file_.beginChanges();
+            file_.beginChanges(true);
         }
         if (!groupBroken_)
             descriptor = file_.flushForSync();
@@ -66,7 +66,11 @@ bool CommonTrainingDb::commitPending(uint32_t maxSize) {
     // The pushes stand whatever becomes of the compaction, which only saves space. The
     // index file is not written per push: a load rebuilds the index from the records,
     // and a flush saves it.
-    if (ok)
+    // Dropping the records beyond the count copies the whole file, so it may wait for
+    // compactionSlack more fingerprints (the history is trimmed to maxSize all the same;
+    // only the file holds more meanwhile).
+    if (ok &&
+        (file_.indexSize() > size_t(maxSize) + compactionSlack || file_.exceedsCompactionSize()))
         compactLocked(maxSize);
     return ok;
 }

@@ -202,8 +202,9 @@ bool DescriptorFile::readAll(
     return true;
 }
 
-void DescriptorFile::beginChanges() {
+void DescriptorFile::beginChanges(bool deferFlush) {
     journaling_ = true;
+    deferFlush_ = deferFlush;
     journalSize_ = size_;
     journalHeads_.clear();
     journalIndex_.clear();
@@ -211,6 +212,7 @@ void DescriptorFile::beginChanges() {
 
 void DescriptorFile::endChanges() {
     journaling_ = false;
+    deferFlush_ = false;
     journalHeads_.clear();
     journalIndex_.clear();
 }
@@ -226,6 +228,7 @@ bool DescriptorFile::rollbackChanges() {
     if (!journaling_)
         return true;
     journaling_ = false;
+    deferFlush_ = false;
     bool ok = isOpen_;
     if (ok && fileOps().flush(data_.stream()) != 0) {
         __fpurge(data_.stream());
@@ -302,7 +305,9 @@ int32_t DescriptorFile::append(const MessageDescriptor& descriptor) {
         return -1;
     // Flushed at once: a record that only reached the stream buffer would fail later (a
     // full disk), when it is already indexed and numbered and nobody can take it back.
-    if (!DescriptorRecord::write(data_, descriptor) || fileOps().flush(data_.stream()) != 0) {
+    // Changes whose owner syncs or takes them back let their records wait for that sync.
+    if (!DescriptorRecord::write(data_, descriptor) ||
+        (!(journaling_ && deferFlush_) && fileOps().flush(data_.stream()) != 0)) {
         // Leave no partial record behind: the next append starts at the old end again.
         // Bytes the disk refused are dropped, or every later flush would fail on them.
         __fpurge(data_.stream());

@@ -64,7 +64,9 @@ class DescriptorFile {
     // Changes from beginChanges on (appends, rewritten heads, index entries) can be
     // taken back with rollbackChanges until endChanges; rollback leaves the file and
     // index as they were at beginChanges and syncs the file.
-    void beginChanges();
+    // deferFlush: appended records stay in the stream buffer; the owner promises to end the
+    // changes with a sync (flushForSync) or a rollback, which then catch any write error.
+    void beginChanges(bool deferFlush = false);
     bool rollbackChanges();
     void endChanges();
 
@@ -108,6 +110,7 @@ class DescriptorFile {
     // Files above this size are compacted, long before 32-bit offsets run out.
     static constexpr int64_t kDefaultCompactionSize = int64_t(3) << 29;  // 1.5 GiB
     void setCompactionSize(int64_t bytes) { compactionSize_ = bytes; }
+    bool exceedsCompactionSize() const { return size_ > compactionSize_; }
     // The inode of the open data file, 0 when unknown.
     uint64_t fileId() const;
 
@@ -158,6 +161,7 @@ class DescriptorFile {
         int32_t offset;  // -1: the fingerprint had no entry
     };
     bool journaling_ = false;
+    bool deferFlush_ = false;
     int64_t journalSize_ = 0;
     std::vector<Head> journalHeads_;
     std::vector<IndexEntry> journalIndex_;

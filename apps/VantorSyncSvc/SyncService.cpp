@@ -35,8 +35,9 @@ SyncService::SyncService()
               return trainingDb_.applyPending(body, newIndex);
           },
           [this] {
-              return trainingDb_.commitPending(
-                  static_cast<uint32_t>(getValues().commonTrainingDbMaxSize));
+              // Many pushes a second would otherwise copy the whole file for each group.
+              const auto maxSize = static_cast<uint32_t>(getValues().commonTrainingDbMaxSize);
+              return trainingDb_.commitPending(maxSize, maxSize / 4);
           },
           [this](std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex) {
               server_.completePush(std::move(item), ok, newIndex);
