@@ -227,6 +227,7 @@ void CommonWhitelist::clear() {
     historyBase_ = 0;
     durableMark_ = Mark{0, 0};
     ++generation_;
+    historyBytes_ = 0;  // the history file no longer continues memory's history
 }
 
 int32_t CommonWhitelist::count() {

@@ -44,7 +44,12 @@ class CommonWhitelist {
     // last durable state until commitPending has made every pending push durable with one
     // save, or taken all of them back. Pulls are not held up by the save's disk writes.
     bool applyPending(const HTTPParser::IOB& body, uint32_t& newIndex);
-    bool commitPending(const std::string& folder, uint32_t maxHistory);
+    // With appendOnly, a commit appends the new history records to the history file and
+    // syncs that one file; the key file is rewritten (with the history, trimmed) only when
+    // the appended records reach the larger of maxHistory and kAppendLimit, and by save().
+    // A load applies the history to the older keys, so nothing is lost meanwhile.
+    bool commitPending(const std::string& folder, uint32_t maxHistory, bool appendOnly = false);
+    static constexpr size_t kAppendLimit = 1 << 16;
 
     // Where the history ends now; changes made after it can be taken back with rollbackTo
     // as long as no trim or clear came in between.
@@ -96,6 +101,12 @@ class CommonWhitelist {
                           uint32_t maxHistory, uint64_t number);
     static bool replaceFiles(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
                              bool& savedOver);
+    // The pending records and a new trailer over the history file's old trailer, synced.
+    // On failure the file is cut back (else the next commit rewrites both files).
+    bool appendPending(const std::string& folder, uint32_t maxHistory);
+    // Whether the history file on disk is the one the last save or load left, so that
+    // records may be appended to it.
+    void noteFilesWritten(uint64_t historyBytes);
     bool applyLocked(const HTTPParser::IOB& body);
     bool saveLocked(const std::string& folder, uint32_t maxHistory, bool& savedOver);
     void undoSince(const Mark& mark);
@@ -115,5 +126,10 @@ class CommonWhitelist {
     Mark durableMark_{0, 0};
     // Counts clears, so that a commit can tell its changes were dropped meanwhile.
     uint64_t generation_ = 0;
+    // The history file's size as last written, and how many records were appended to it
+    // since the key file was; historyBytes_ 0 when unknown (the next commit rewrites both).
+    uint64_t historyBytes_ = 0;
+    size_t appendedRecords_ = 0;
+    uint64_t writtenHistoryBytes_ = 0;
     CriticalSection lock_;
 };

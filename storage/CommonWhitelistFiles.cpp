@@ -65,10 +65,18 @@ bool CommonWhitelist::saveLocked(const std::string& folder, uint32_t maxHistory,
     AtomicFileWriter historyFile(folder + kHistoryFileName);
     const uint64_t number = saveNumber_ + 1;
     if (!writeFilesLocked(keysFile, historyFile, maxHistory, number) ||
-        !replaceFiles(keysFile, historyFile, savedOver))
+        !replaceFiles(keysFile, historyFile, savedOver)) {
+        historyBytes_ = 0;
         return false;
+    }
     saveNumber_ = number;
+    noteFilesWritten(writtenHistoryBytes_);
     return true;
+}
+
+void CommonWhitelist::noteFilesWritten(uint64_t historyBytes) {
+    historyBytes_ = historyBytes;
+    appendedRecords_ = 0;
 }
 
 bool CommonWhitelist::writeFilesLocked(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
@@ -96,6 +104,7 @@ bool CommonWhitelist::writeFilesLocked(AtomicFileWriter& keysFile, AtomicFileWri
     // The history as a trim to maxHistory would leave it.
     const size_t skipped = history_.size() > maxHistory ? history_.size() - maxHistory : 0;
     const size_t records = history_.size() - skipped;
+    writtenHistoryBytes_ = 4 + uint64_t(records) * WhitelistChange::kSize + kHistoryTrailerSize;
     uint8_t base[4];
     Storage::storeLittleEndian32(base, historyBase_ + static_cast<uint32_t>(skipped));
     ok = ok && historyFile.write(base, sizeof(base));
@@ -237,6 +246,10 @@ bool CommonWhitelist::load(const std::string& folder) {
         }
         saveNumber_ = std::max(historyNumber, keysNumber);
         folder_ = folder;
+        // Records are appended only to a history file whose end is known to be whole.
+        noteFilesWritten(historyNumbered ? uint64_t(4) + history_.size() * WhitelistChange::kSize +
+                                               kHistoryTrailerSize
+                                         : 0);
         return true;
     } catch (const std::bad_alloc&) {
         return false;

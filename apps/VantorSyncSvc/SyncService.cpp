@@ -23,7 +23,8 @@ SyncService::SyncService()
               return whitelist_.applyPending(body, newIndex);
           },
           [this] {
-              return whitelist_.commitPending(dataFolder(), getValues().commonWhitelistMaxSize);
+              return whitelist_.commitPending(dataFolder(), getValues().commonWhitelistMaxSize,
+                                              true);
           },
           [this](std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex) {
               server_.completePush(std::move(item), ok, newIndex);

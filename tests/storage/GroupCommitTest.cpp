@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <future>
 
 #include "storage/CommonTrainingDb.h"
 #include "storage/CommonWhitelist.h"
 #include "tests/support/FaultyFileOps.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/HeldSyncOps.h"
 #include "tests/support/TempFolder.h"
 #include "tests/trainingdb/RecordBytes.h"
@@ -196,4 +198,52 @@ TEST(TrainingDbGroupCommit, AFailedSyncFailsExactlyTheGroupItCovered) {
     ASSERT_TRUE(reloaded.load(dir.folder()));
     EXPECT_EQ(tdbPull(reloaded, 0, newIndex), x + z);
     EXPECT_EQ(newIndex, 2u);
+}
+
+TEST(WhitelistGroupCommit, AppendedHistoryLoadsAndACleanSaveLeavesTheDesignedFiles) {
+    TempFolder dir;
+    const std::string historyPath = dir.file(CommonWhitelist::kHistoryFileName);
+    CommonWhitelist wl;
+    ASSERT_TRUE(wl.load(dir.folder()));
+    uint32_t index = 0;
+    ASSERT_TRUE(wl.applyPending(wlBody({{1, 1}, {1, 2}}), index));
+    ASSERT_TRUE(wl.commitPending(dir.folder(), kMax, true));  // no known file end: both written
+    const std::string keysBefore = readBytes(dir.file(CommonWhitelist::kKeysFileName));
+    for (int64_t key = 3; key <= 5; ++key) {
+        ASSERT_TRUE(wl.applyPending(wlBody({{1, key}, {0, key - 2}}), index));
+        ASSERT_TRUE(wl.commitPending(dir.folder(), kMax, true));
+        // Only the history grows, by the records and nothing else.
+        EXPECT_EQ(readBytes(historyPath).size(), 4 + 9 * (2 + 2 * size_t(key - 2)) + 8);
+    }
+    EXPECT_EQ(readBytes(dir.file(CommonWhitelist::kKeysFileName)), keysBefore);
+    {
+        FaultyFileOps ops;
+        ops.failAt(FaultyFileOps::Kind::sync, 1);
+        ASSERT_TRUE(wl.applyPending(wlBody({{1, 9}}), index));
+        EXPECT_FALSE(wl.commitPending(dir.folder(), kMax, true));
+    }
+    EXPECT_EQ(readBytes(historyPath).size(), 4 + 9 * 8 + 8u);  // the failed append is cut off
+
+    const std::vector<Record> expected{{1, 1}, {1, 2}, {1, 3}, {0, 1},
+                                       {1, 4}, {0, 2}, {1, 5}, {0, 3}};
+    CommonWhitelist reloaded;
+    ASSERT_TRUE(reloaded.load(dir.folder()));
+    uint32_t newIndex = 0;
+    EXPECT_EQ(wlPull(reloaded, 0, newIndex), expected);
+    EXPECT_EQ(newIndex, 8u);
+    EXPECT_EQ(reloaded.keyCount(), 2u);
+    EXPECT_TRUE(reloaded.containsKey(4) && reloaded.containsKey(5));
+    // Appends go on after a load, and a clean save leaves keys and history that a plain
+    // reader of keys and records takes as they are.
+    ASSERT_TRUE(reloaded.applyPending(wlBody({{1, 6}}), index));
+    ASSERT_TRUE(reloaded.commitPending(dir.folder(), kMax, true));
+    ASSERT_TRUE(reloaded.save(dir.folder()));
+    const std::string keys = readBytes(dir.file(CommonWhitelist::kKeysFileName));
+    ASSERT_EQ(keys.size(), 3 * 8 + CommonWhitelist::kKeysTrailerSize);
+    for (size_t i = 0; i < 3; ++i) {
+        int64_t key = 0;
+        std::memcpy(&key, keys.data() + 8 * i, 8);
+        EXPECT_EQ(key, int64_t(4 + i));
+    }
+    EXPECT_EQ(readBytes(historyPath).size(), 4 + 9 * 9 + 8u);
 }
