@@ -1,0 +1,106 @@
+// The committer's promises: pushes that arrive while a commit is under way share the
+// next one, no push is answered before the commit that covers it has ended, and a
+// failed commit fails exactly the pushes it covered.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "apps/VantorSyncSvc/PushCommitter.h"
+
+namespace {
+
+struct Recorder {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<uint32_t> applied;              // session ids, in order
+    std::vector<std::vector<uint32_t>> groups;  // session ids per commit
+    std::map<uint32_t, bool> answers;           // session id -> ok
+    size_t answersAtCommitEnd = 0;
+    bool holdFirstCommit = true, inFirstCommit = false, released = false;
+    int commits = 0;
+
+    template <typename Pred>
+    void waitFor(Pred pred) {
+        std::unique_lock<std::mutex> guard(mutex);
+        changed.wait(guard, pred);
+    }
+};
+
+std::unique_ptr<RequestItem> pushItem(uint32_t sessionId) {
+    auto item = std::make_unique<RequestItem>();
+    item->sessionId = sessionId;
+    return item;
+}
+
+}  // namespace
+
+TEST(PushCommitter, PushesDuringACommitShareTheNextAndAFailedCommitFailsExactlyThem) {
+    Recorder r;
+    std::vector<uint32_t> sinceCommit;
+    PushCommitter committer(
+        [&](const HTTPParser::IOB&, uint32_t& newIndex) {
+            std::lock_guard<std::mutex> guard(r.mutex);
+            newIndex = uint32_t(r.applied.size() + 1);
+            // The session id comes back through the answer; here the order tells.
+            r.applied.push_back(newIndex);
+            sinceCommit.push_back(newIndex);
+            return true;
+        },
+        [&] {
+            std::unique_lock<std::mutex> guard(r.mutex);
+            const int commit = ++r.commits;
+            r.groups.push_back(sinceCommit);
+            sinceCommit.clear();
+            if (commit == 1) {
+                r.inFirstCommit = true;
+                r.changed.notify_all();
+                r.changed.wait(guard, [&] { return r.released; });
+            }
+            // Nothing of this group may have been answered yet.
+            r.answersAtCommitEnd = r.answers.size();
+            return commit != 2;  // the second commit fails
+        },
+        [&](std::unique_ptr<RequestItem> item, bool ok, uint32_t) {
+            std::lock_guard<std::mutex> guard(r.mutex);
+            r.answers[item->sessionId] = ok;
+            r.changed.notify_all();
+        });
+    ASSERT_TRUE(committer.start());
+
+    auto first = pushItem(1);
+    ASSERT_TRUE(committer.submit(first));
+    r.waitFor([&] { return r.inFirstCommit; });
+    for (uint32_t id : {2u, 3u, 4u}) {
+        auto item = pushItem(id);
+        ASSERT_TRUE(committer.submit(item));
+    }
+    {
+        std::lock_guard<std::mutex> guard(r.mutex);
+        EXPECT_TRUE(r.answers.empty());  // held commit: nobody answered
+        r.released = true;
+        r.changed.notify_all();
+    }
+    r.waitFor([&] { return r.answers.size() == 4; });
+    auto fifth = pushItem(5);
+    ASSERT_TRUE(committer.submit(fifth));
+    committer.stop();  // answers what it took before it ends
+
+    ASSERT_EQ(r.groups.size(), 3u);
+    EXPECT_EQ(r.groups[0], (std::vector<uint32_t>{1}));
+    EXPECT_EQ(r.groups[1], (std::vector<uint32_t>{2, 3, 4}));
+    EXPECT_EQ(r.answers,
+              (std::map<uint32_t, bool>{{1, true}, {2, false}, {3, false}, {4, false}, {5, true}}));
+    EXPECT_EQ(r.answersAtCommitEnd, 4u);  // the third commit ended before push 5's answer
+}
+
+TEST(PushCommitter, RefusesWhenNotRunning) {
+    PushCommitter committer([](const HTTPParser::IOB&, uint32_t&) { return true; },
+                            [] { return true; },
+                            [](std::unique_ptr<RequestItem>, bool, uint32_t) {});
+    auto item = pushItem(1);
+    EXPECT_FALSE(committer.submit(item));
+    EXPECT_NE(item, nullptr);  // left with the caller, who answers it
+}
