@@ -8,6 +8,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <malloc.h>
+
+#include <chrono>
 #include <climits>
 #include <new>
 
@@ -47,6 +50,12 @@ uint32_t eventsFor(Session::Interest interest) {
     return 0;
 }
 
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void closeFd(int& fd) {
     if (fd >= 0)
         ::close(fd);
@@ -55,7 +64,19 @@ void closeFd(int& fd) {
 
 }  // namespace
 
-ServerSocket::ServerSocket() = default;
+ServerSocket::ServerSocket()
+    : limits_(ConnectionLimits::fromEnvironment()), budget_(limits_.bufferBudget) {}
+
+void ServerSocket::setLimits(const ConnectionLimits& limits) {
+    AutoLock guard(lock_);
+    limits_ = limits;
+    budget_.setLimit(limits.bufferBudget);
+}
+
+ConnectionLimits ServerSocket::limits() const {
+    AutoLock guard(lock_);
+    return limits_;
+}
 
 ServerSocket::~ServerSocket() {
     stop();
@@ -66,6 +87,10 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
         return false;
     sessionKind_ = sessionKind;
     receiver_ = receiver;
+    {
+        AutoLock guard(lock_);
+        activeLimits_ = limits_;
+    }
     raiseOpenFileLimit();
 
     int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -160,6 +185,7 @@ void ServerSocket::stop() {
     sessionsBySocket_.clear();
     sessionsById_.clear();
     closeSet_.clear();
+    stallWatch_.clear();
 }
 
 bool ServerSocket::sendResponse(uint32_t sessionId, const HTTPParser::IOB& bytes,
@@ -241,6 +267,13 @@ bool ServerSocket::acceptOne() {
         return true;
     }
     AutoLock guard(lock_);
+    if (sessionsBySocket_.size() >= activeLimits_.maxConnections) {
+        // Closed at once rather than left waiting in the backlog: the client learns
+        // straight away that it has to come back later.
+        ::close(socket);
+        errno = 0;
+        return true;
+    }
     SessionPtr session = createSession(sessionKind_, nextSessionId_, socket, peer);
     if (session == nullptr) {
         ::close(socket);
@@ -271,7 +304,9 @@ ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int 
     char address[INET_ADDRSTRLEN] = "0.0.0.0";
     ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
     try {
-        return std::make_unique<HTTPSession>(socket, id, receiver_, address);
+        auto session = std::make_unique<HTTPSession>(socket, id, receiver_, address);
+        session->configure(&budget_, activeLimits_.maxHeaderFields);
+        return session;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -280,7 +315,8 @@ ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int 
 void ServerSocket::ioLoop() {
     epoll_event events[kEventsPerWait];
     for (;;) {
-        int ready = ::epoll_wait(epollFd_, events, kEventsPerWait, -1);
+        // Without a stalled request in sight the thread sleeps until something happens.
+        int ready = ::epoll_wait(epollFd_, events, kEventsPerWait, nextStallWaitMs());
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -301,7 +337,13 @@ void ServerSocket::ioLoop() {
         }
         if (woken)
             deliverQueuedResponses();
+        closeStalledSessions();
         closeMarked();
+        if (budget_.takeTrimHint()) {
+            // Freed small blocks stay with the allocator otherwise; after an attack
+            // the idle server should shrink back to its idle size.
+            ::malloc_trim(0);
+        }
         if (stopping)
             return;
     }
@@ -325,8 +367,11 @@ void ServerSocket::handleEvents(Session* session, uint32_t events) {
         return;
     }
     // Writable sessions are written by settle.
-    if (!settle(session))
+    if (!settle(session)) {
         markForClose(session);
+        return;
+    }
+    trackProgress(session);
 }
 
 void ServerSocket::deliverQueuedResponses() {
@@ -344,8 +389,13 @@ void ServerSocket::deliverQueuedResponses() {
                 session = found->second;
         }
         // Only this thread destroys sessions, so the pointer stays good without the lock.
-        if (session != nullptr && !session->closing && !settle(session))
+        if (session == nullptr || session->closing)
+            continue;
+        if (settle(session)) {
+            trackProgress(session);
+        } else {
             markForClose(session);
+        }
     }
 }
 
@@ -390,7 +440,48 @@ void ServerSocket::markForClose(Session* session) {
     if (session->closing)
         return;
     session->closing = true;
+    stopTracking(session);
     closeSet_.push_back(session);
+}
+
+void ServerSocket::trackProgress(Session* session) {
+    bool waitingOnPeer = session->hasUnsentBytes() ||
+                         (!session->isAwaitingResponse() && session->hasPartialRequest());
+    uint64_t progress = session->progressCount();
+    if (!waitingOnPeer) {
+        stopTracking(session);
+    } else if (!session->watchedForStall || progress != session->seenProgress) {
+        stopTracking(session);
+        session->lastProgressMs = nowMs();
+        session->stallPosition = stallWatch_.insert(stallWatch_.end(), session);
+        session->watchedForStall = true;
+    }
+    session->seenProgress = progress;
+}
+
+void ServerSocket::stopTracking(Session* session) {
+    if (!session->watchedForStall)
+        return;
+    stallWatch_.erase(session->stallPosition);
+    session->watchedForStall = false;
+}
+
+int ServerSocket::nextStallWaitMs() const {
+    if (stallWatch_.empty())
+        return -1;
+    int64_t due = stallWatch_.front()->lastProgressMs + activeLimits_.requestTimeoutMs - nowMs();
+    return due <= 0 ? 0 : static_cast<int>(due < INT_MAX ? due : INT_MAX);
+}
+
+void ServerSocket::closeStalledSessions() {
+    int64_t now = nowMs();
+    while (!stallWatch_.empty()) {
+        Session* oldest = stallWatch_.front();
+        if (now - oldest->lastProgressMs < int64_t(activeLimits_.requestTimeoutMs))
+            break;
+        // The rest of the request, or the reading of the answer, never came.
+        markForClose(oldest);
+    }
 }
 
 void ServerSocket::closeMarked() {
@@ -416,6 +507,7 @@ bool ServerSocket::closeSession(int socket) {
         sessionsBySocket_.erase(found);
         sessionsById_.erase(session->sessionId());
     }
+    stopTracking(session.get());
     // Out of the registries first: the descriptor number may be reused by the next
     // accept as soon as it is closed.
     ::close(socket);
