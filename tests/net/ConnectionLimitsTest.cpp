@@ -132,6 +132,7 @@ TEST_F(LimitedServerTest, HeadGetsNoBodyAndTheNextAnswerIsIntact) {
     EXPECT_EQ(expected, received);
     next = client.readResponse();
     ASSERT_TRUE(next.complete);
+    EXPECT_EQ(0u, next.head.find("HTTP/1.1 200 OK\r\n"));
     EXPECT_EQ("1.0", next.body);
 }
 
