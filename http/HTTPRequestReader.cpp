@@ -218,11 +218,15 @@ void HTTPRequestReader::checkBody() {
     }
     // The message ends with the empty line behind the optional trailer fields.
     uint32_t trailerEnd = 0;
-    if (findTrailerEnd(body, available, &trailerScanFrom_, &trailerEnd)) {
+    bool found = findTrailerEnd(body, available, &trailerScanFrom_, &trailerEnd);
+    // Judged by the trailer's own length, so the verdict does not depend on how the
+    // bytes were cut into reads.
+    uint32_t trailerLength = (found ? trailerEnd : available) - chunkedBodyEnd_;
+    if (trailerLength > kMaxHeadLength) {
+        state_ = Failed;
+    } else if (found) {
         requestEnd_ = bodyOffset_ + trailerEnd;
         state_ = Complete;
-    } else if (available - chunkedBodyEnd_ > kMaxHeadLength) {
-        state_ = Failed;
     }
 }
 
