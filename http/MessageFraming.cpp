@@ -23,8 +23,11 @@ std::string trimmed(const std::string& text) {
 
 // Every comma-separated item of every field of that name, trimmed, empty items dropped.
 std::vector<std::string> listItems(const Header& fields, const std::string& name) {
-    std::string lowerName = Header::lowerCase(name);
     std::vector<std::string> items;
+    // The indexed look-up first: most requests carry none of these fields.
+    if (fields.find(name) == nullptr)
+        return items;
+    std::string lowerName = Header::lowerCase(name);
     for (const HeaderField& field : fields.fields()) {
         if (Header::lowerCase(field.name) != lowerName)
             continue;
