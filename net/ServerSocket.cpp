@@ -10,7 +10,6 @@
 
 #include <malloc.h>
 
-#include <chrono>
 #include <climits>
 #include <new>
 
@@ -50,12 +49,6 @@ uint32_t eventsFor(Session::Interest interest) {
     return 0;
 }
 
-int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 void closeFd(int& fd) {
     if (fd >= 0)
         ::close(fd);
@@ -91,6 +84,7 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
         AutoLock guard(lock_);
         activeLimits_ = limits_;
     }
+    stallWatch_.setTimeout(activeLimits_.requestTimeoutMs);
     raiseOpenFileLimit();
 
     int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -316,7 +310,8 @@ void ServerSocket::ioLoop() {
     epoll_event events[kEventsPerWait];
     for (;;) {
         // Without a stalled request in sight the thread sleeps until something happens.
-        int ready = ::epoll_wait(epollFd_, events, kEventsPerWait, nextStallWaitMs());
+        int ready =
+            ::epoll_wait(epollFd_, events, kEventsPerWait, stallWatch_.waitMs(StallWatch::nowMs()));
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -440,48 +435,21 @@ void ServerSocket::markForClose(Session* session) {
     if (session->closing)
         return;
     session->closing = true;
-    stopTracking(session);
+    stallWatch_.forget(session);
     closeSet_.push_back(session);
 }
 
 void ServerSocket::trackProgress(Session* session) {
     bool waitingOnPeer = session->hasUnsentBytes() ||
                          (!session->isAwaitingResponse() && session->hasPartialRequest());
-    uint64_t progress = session->progressCount();
-    if (!waitingOnPeer) {
-        stopTracking(session);
-    } else if (!session->watchedForStall || progress != session->seenProgress) {
-        stopTracking(session);
-        session->lastProgressMs = nowMs();
-        session->stallPosition = stallWatch_.insert(stallWatch_.end(), session);
-        session->watchedForStall = true;
-    }
-    session->seenProgress = progress;
-}
-
-void ServerSocket::stopTracking(Session* session) {
-    if (!session->watchedForStall)
-        return;
-    stallWatch_.erase(session->stallPosition);
-    session->watchedForStall = false;
-}
-
-int ServerSocket::nextStallWaitMs() const {
-    if (stallWatch_.empty())
-        return -1;
-    int64_t due = stallWatch_.front()->lastProgressMs + activeLimits_.requestTimeoutMs - nowMs();
-    return due <= 0 ? 0 : static_cast<int>(due < INT_MAX ? due : INT_MAX);
+    stallWatch_.update(session, waitingOnPeer, session->progressCount(), StallWatch::nowMs());
 }
 
 void ServerSocket::closeStalledSessions() {
-    int64_t now = nowMs();
-    while (!stallWatch_.empty()) {
-        Session* oldest = stallWatch_.front();
-        if (now - oldest->lastProgressMs < int64_t(activeLimits_.requestTimeoutMs))
-            break;
-        // The rest of the request, or the reading of the answer, never came.
-        markForClose(oldest);
-    }
+    int64_t now = StallWatch::nowMs();
+    // The rest of the request, or the reading of the answer, never came.
+    while (Session* stalled = stallWatch_.takeOverdue(now))
+        markForClose(stalled);
 }
 
 void ServerSocket::closeMarked() {
@@ -507,7 +475,7 @@ bool ServerSocket::closeSession(int socket) {
         sessionsBySocket_.erase(found);
         sessionsById_.erase(session->sessionId());
     }
-    stopTracking(session.get());
+    stallWatch_.forget(session.get());
     // Out of the registries first: the descriptor number may be reused by the next
     // accept as soon as it is closed.
     ::close(socket);

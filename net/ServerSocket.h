@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <thread>
 #include <unordered_map>
@@ -14,6 +13,7 @@
 #include "http/HTTPRequest.h"
 #include "http/IOB.h"
 #include "net/ConnectionLimits.h"
+#include "net/StallWatch.h"
 #include "platform/AutoLock.h"
 
 class Session;
@@ -76,9 +76,6 @@ class ServerSocket {
     bool closeSession(int socket);
     // Watches a session for stalls while it has part of a request or unsent bytes.
     void trackProgress(Session* session);
-    void stopTracking(Session* session);
-    // Milliseconds until the oldest stalled session runs out of time; -1 for none.
-    int nextStallWaitMs() const;
     void closeStalledSessions();
 
     mutable CriticalSection lock_;
@@ -93,7 +90,7 @@ class ServerSocket {
     std::unordered_map<uint32_t, Session*> sessionsById_;
     std::vector<uint32_t> responsesWaiting_;  // session ids, under lock_
     std::vector<Session*> closeSet_;          // I-O thread only
-    std::list<Session*> stallWatch_;          // I-O thread only, oldest progress first
+    StallWatch stallWatch_;                   // I-O thread only
     ConnectionLimits limits_;
     ConnectionLimits activeLimits_;  // what the running threads use, fixed at start
     HTTPParser::BufferBudget budget_;

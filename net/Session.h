@@ -68,7 +68,7 @@ class Session {
     const std::string& peerAddress() const { return peerAddress_; }
     Owner* owner() const { return owner_; }
 
-    // Bookkeeping of the I-O thread, which alone uses these.
+    // Bookkeeping of the I-O thread (and its StallWatch), which alone uses these.
     uint32_t registeredEvents = 0;
     bool closing = false;
     bool watchedForStall = false;
