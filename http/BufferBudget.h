@@ -26,6 +26,9 @@ class BufferBudget {
     // True once after every few dozen megabytes freed: a good moment to ask the
     // allocator to hand its own free memory back as well.
     bool takeTrimHint();
+    // Bytes freed since the last hint; a quiet server trims once these add up to a little.
+    uint64_t freedSinceTrim() const { return freedSinceTrim_.load(); }
+    void trimmed() { freedSinceTrim_.store(0); }
 
     uint64_t used() const { return used_.load(); }
     uint64_t limit() const { return limit_.load(); }

@@ -21,6 +21,10 @@
 namespace {
 
 constexpr int kEventsPerWait = 256;
+// After a burst the allocator may still hold freed memory below the trim hint; once
+// the server has been quiet this long with that much freed, it is handed back too.
+constexpr int kQuietTrimDelayMs = 1000;
+constexpr uint64_t kQuietTrimBytes = 1024 * 1024;
 // After the process runs out of descriptors the listener pauses this long, instead
 // of spinning on a listening socket that stays readable.
 constexpr int kAcceptBackoffMs = 100;
@@ -310,8 +314,11 @@ void ServerSocket::ioLoop() {
     epoll_event events[kEventsPerWait];
     for (;;) {
         // Without a stalled request in sight the thread sleeps until something happens.
-        int ready =
-            ::epoll_wait(epollFd_, events, kEventsPerWait, stallWatch_.waitMs(StallWatch::nowMs()));
+        int waitMs = stallWatch_.waitMs(StallWatch::nowMs());
+        bool trimPending = budget_.freedSinceTrim() >= kQuietTrimBytes;
+        if (trimPending && (waitMs < 0 || waitMs > kQuietTrimDelayMs))
+            waitMs = kQuietTrimDelayMs;
+        int ready = ::epoll_wait(epollFd_, events, kEventsPerWait, waitMs);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -334,10 +341,11 @@ void ServerSocket::ioLoop() {
             deliverQueuedResponses();
         closeStalledSessions();
         closeMarked();
-        if (budget_.takeTrimHint()) {
+        if (budget_.takeTrimHint() || (ready == 0 && trimPending)) {
             // Freed small blocks stay with the allocator otherwise; after an attack
             // the idle server should shrink back to its idle size.
             ::malloc_trim(0);
+            budget_.trimmed();
         }
         if (stopping)
             return;
