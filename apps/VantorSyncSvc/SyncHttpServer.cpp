@@ -36,10 +36,11 @@ std::string fieldValueOr(const HTTPRequest& request, const char* name, const cha
 SyncHttpServer::SyncHttpServer(ServerSocket* responder) : HttpServer(responder) {}
 
 bool SyncHttpServer::checkAccess(const HTTPRequest& request, bool forGet) {
-    const HTTPParser::HeaderField* host = request.headers().find("User-Host");
-    if (host == nullptr)
-        return false;
-    AccessRights rights = SyncService::instance().rightsForHost(host->getValue());
+    const HTTPParser::HeaderField* field = request.headers().find("User-Host");
+    const std::string host = field != nullptr ? field->getValue() : std::string();
+    // The peer address is the connection's own; a client's "Remote-IP" field plays no part.
+    AccessRights rights = SyncService::instance().rightsForClient(
+        request.getPeerAddress(), field != nullptr ? &host : nullptr);
     return forGet ? rights.allowGet : rights.allowPost;
 }
 
