@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "config/AddressEntry.h"
 #include "config/HostNames.h"
 #include "config/XMLEntities.h"
 #include "config/XMLSAXParser.h"
@@ -36,6 +37,7 @@ Settings::Settings(Owner owner) {
 Settings::~Settings() {
     AutoLock guard(lock_);
     accessList_.clear();
+    policy_.reset();
     dataFolder_.clear();
 }
 
@@ -56,14 +58,37 @@ AccessList Settings::getAccessList() const {
 
 void Settings::setAccessList(const AccessList& list) {
     AutoLock guard(lock_);
-    if (&list != &accessList_)
+    if (&list != &accessList_) {
         accessList_ = list;
+        policy_.reset();
+    }
 }
 
 AccessRights Settings::rightsForHost(const std::string& host) const {
     AutoLock guard(lock_);
     auto found = accessList_.find(host);
     return found != accessList_.end() ? found->second : values_.defaultAcl;
+}
+
+AccessRights Settings::rightsForClient(const std::string& peer, const std::string* host) const {
+    AutoLock guard(lock_);
+    if (!policy_)
+        policy_.emplace(accessList_);
+    return policy_->rightsFor(peer, host, accessList_, values_.defaultAcl);
+}
+
+std::vector<std::string> Settings::malformedAddressEntries() const {
+    AutoLock guard(lock_);
+    std::vector<std::string> lines;
+    for (const auto& entry : accessList_) {
+        std::string reason;
+        if (AddressEntry::classify(entry.first, nullptr, &reason) ==
+            AddressEntry::Kind::Malformed) {
+            lines.push_back("access entry " + HostNames::visible(entry.first) +
+                            " is not a valid address entry (" + reason + ")");
+        }
+    }
+    return lines;
 }
 
 std::string Settings::dataFolder() const {
@@ -89,9 +114,11 @@ bool Settings::reloadFile(const std::string& path) {
     // previous list in force rather than a partial one.
     AccessList previous;
     previous.swap(accessList_);
+    policy_.reset();
     bool ok = loadFile(path);
     if (!ok)
         accessList_.swap(previous);
+    policy_.reset();
     return ok;
 }
 
@@ -171,9 +198,11 @@ void Settings::onElementStart(const XML::Element& element) {
         std::string host;
         if (element.attribute("host", host)) {
             accessList_[host] = rights;
+            policy_.reset();
         } else if (element.attribute("host_bytes", value) && HostNames::fromHex(value, host) &&
                    !host.empty()) {
             accessList_[host] = rights;
+            policy_.reset();
         }
     }
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "config/AccessPolicy.h"
 #include "config/SettingsData.h"
 #include "config/XMLSAXReader.h"
 #include "platform/AutoLock.h"
@@ -31,6 +34,13 @@ class Settings : public XML::SAXReader {
     void setAccessList(const AccessList& list);
     // The entry of exactly this host name, else the default rights.
     AccessRights rightsForHost(const std::string& host) const;
+    // The rights of a request from the peer address (as the connection reports it) that
+    // declares the host name (nullptr when it declares none); see AccessPolicy. Without
+    // address entries in the list this is rightsForHost, and nothing without a name.
+    AccessRights rightsForClient(const std::string& peer, const std::string* host) const;
+    // One line per entry that looks like an address but is not one: such an entry matches
+    // no client, yet it keeps the list an address check.
+    std::vector<std::string> malformedAddressEntries() const;
 
     // Ends in "/" in the service; empty in the console.
     std::string dataFolder() const;
@@ -68,8 +78,9 @@ class Settings : public XML::SAXReader {
     // An imported text defines the whole access list; scalar values merge as in loadFile.
     bool exportConfig(ByteStream& stream);
     bool importConfig(ByteStream& stream);
-    // As above; when a new host name is refused (see HostNames), nothing is changed, the
-    // result is false and refusal says why.
+    // As above; when a new host name is refused (see HostNames) or a new entry looks like
+    // an address but is not one (see AddressEntry), nothing is changed, the result is
+    // false and refusal says why.
     bool importConfig(ByteStream& stream, std::string& refusal);
 
     void onElementText(const XML::Element& element) override;
@@ -80,4 +91,6 @@ class Settings : public XML::SAXReader {
     std::string dataFolder_;
     SettingsData values_;
     AccessList accessList_;
+    // Built from accessList_ when first needed; every change to the list drops it.
+    mutable std::optional<AccessPolicy> policy_;
 };

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "config/AddressEntry.h"
 #include "config/ByteStream.h"
 #include "config/HostNames.h"
 #include "config/Settings.h"
@@ -139,9 +140,20 @@ bool Settings::importConfig(ByteStream& stream, std::string& refusal) {
     XML::SAXParser scout;
     scout.setContentHandler(&incoming);
     scout.parseString(bytes);
+    // The same holds for an entry that looks like an address but is not one: a new one is a
+    // typing error to be fixed now, one already held stays as it is.
     for (const auto& entry : incoming.getAccessList()) {
-        if (!HostNames::isStorableAsText(entry.first) && accessList_.count(entry.first) == 0) {
+        if (accessList_.count(entry.first) != 0)
+            continue;
+        std::string reason;
+        if (!HostNames::isStorableAsText(entry.first)) {
             refusal = std::string(HostNames::kRefusal) + ": " + HostNames::visible(entry.first);
+            return false;
+        }
+        if (AddressEntry::classify(entry.first, nullptr, &reason) ==
+            AddressEntry::Kind::Malformed) {
+            refusal = "access entry " + HostNames::visible(entry.first) +
+                      " is not a valid address entry: " + reason;
             return false;
         }
     }

@@ -43,5 +43,6 @@ class HttpServer : public RequestHandler<HTTPParser::HTTPRequest> {
     // Sends a response to its connection; callable from any thread, so that an answer can
     // be completed after the worker has moved on (the connection reads no further request
     // until then, which keeps the answers in the order of the requests).
-    void sendResponseTo(uint32_t sessionId, HTTPParser::HTTPResponse& response);
+    void sendResponseTo(uint32_t sessionId, const HTTPParser::HTTPRequest& request,
+                        HTTPParser::HTTPResponse& response);
 };

@@ -4,14 +4,37 @@
 #include "apps/VantorSyncAdm/HostDlg.h"
 #include "apps/VantorSyncAdm/StringTable.h"
 #include "apps/VantorSyncAdm/TextManager.h"
+#include "config/AddressEntry.h"
 
 namespace {
 
-void lowerCaseAscii(std::string& text) {
+// Host names are lower-cased as they are added; an address entry keeps the form typed
+// ("FD00::/8"), since its letters are hex digits that mean the same in either case.
+void lowerCaseName(std::string& text) {
+    if (AddressEntry::classify(text) != AddressEntry::Kind::Name)
+        return;
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     }
+}
+
+// True when the list holds the name, or another entry for the same network as the address
+// entry name ("10.1.0.0/16" and "::ffff:10.1.0.0/112"); the entry except is left out.
+bool isTaken(const AccessList& list, const std::string& name, const std::string& except) {
+    if (list.count(name) != 0 && name != except)
+        return true;
+    AddressEntry address;
+    if (AddressEntry::classify(name, &address) != AddressEntry::Kind::Address)
+        return false;
+    for (const auto& entry : list) {
+        AddressEntry other;
+        if (entry.first != except &&
+            AddressEntry::classify(entry.first, &other) == AddressEntry::Kind::Address &&
+            other.sameNetwork(address))
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -115,8 +138,8 @@ void AccessListsDlg::add() {
     for (;;) {
         if (context_.toolkit.runModal(host, view_) != kIdOk)
             return;
-        lowerCaseAscii(host.name);
-        if (accessList_.find(host.name) == accessList_.end())
+        lowerCaseName(host.name);
+        if (!isTaken(accessList_, host.name, std::string()))
             break;
         refuseName();
     }
@@ -145,7 +168,7 @@ void AccessListsDlg::edit() {
             view_->setListCell(kHostList, row, 2, rightText(host.rights.allowPost));
             return;
         }
-        if (accessList_.find(host.name) == accessList_.end())
+        if (!isTaken(accessList_, host.name, oldName))
             break;
         refuseName();
     }

@@ -3,6 +3,7 @@
 #include "apps/VantorSyncAdm/DialogTemplate.h"
 #include "apps/VantorSyncAdm/StringTable.h"
 #include "apps/VantorSyncAdm/TextManager.h"
+#include "config/AddressEntry.h"
 #include "config/HostNames.h"
 
 int HostDlg::templateId() const {
@@ -34,6 +35,15 @@ void HostDlg::onCommand(int id) {
         if (!HostNames::isStorableAsText(typed)) {
             context_.toolkit.messageBox(view_, context_.texts.getString(StringId::kHostNameNotText),
                                         "", MessageButtons::Ok, MessageIcon::None);
+            view_->setFocus(kName);
+            return;
+        }
+        // "10.1.0.0/33" is a mistyped network, not a name that no client will ever send.
+        std::string reason;
+        if (AddressEntry::classify(typed, nullptr, &reason) == AddressEntry::Kind::Malformed) {
+            context_.toolkit.messageBox(
+                view_, context_.texts.getString(StringId::kAddressEntryInvalid) + ": " + reason, "",
+                MessageButtons::Ok, MessageIcon::None);
             view_->setFocus(kName);
             return;
         }

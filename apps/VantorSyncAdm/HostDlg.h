@@ -9,7 +9,8 @@
 // Edits one host's name and rights. The caller fills the members before a run and reads
 // them after a run that ended with OK; a run may be repeated with what the last one left.
 // A name the field cannot show exactly (not UTF-8) comes back byte for byte unless the
-// user changes it; a typed name that could not be stored as text is refused.
+// user changes it; a typed name that could not be stored as text is refused, and so is one
+// that looks like an address or prefix but is not one (see AddressEntry).
 class HostDlg : public DialogLogic {
   public:
     enum Control { kName = 1005, kAllowGet = 1033, kAllowPost = 1034 };

@@ -15,6 +15,7 @@ const std::map<int, std::string>& builtInStrings() {
         {StringId::kClearWhitelist, "Clear the common whitelist of email addresses?"},
         {StringId::kClearTrainingDb, "Clear the common training database?"},
         {StringId::kHostNameNotText, "A host name must be UTF-8 text without control characters"},
+        {StringId::kAddressEntryInvalid, "Not a valid address or address prefix"},
         {StringId::kAbout, "About"},
     };
     return strings;

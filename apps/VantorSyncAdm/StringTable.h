@@ -18,6 +18,7 @@ constexpr int kDeleteSelected = 137;
 constexpr int kClearWhitelist = 138;
 constexpr int kClearTrainingDb = 139;
 constexpr int kHostNameNotText = 140;
+constexpr int kAddressEntryInvalid = 141;
 constexpr int kAbout = 32772;
 }  // namespace StringId
 

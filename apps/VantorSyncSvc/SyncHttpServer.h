@@ -25,7 +25,9 @@ class SyncHttpServer : public HttpServer {
     bool handlePostTrainingUpdates(const HTTPParser::HTTPRequest& request,
                                    HTTPParser::HTTPResponse& response) override;
 
-    // "User-Host" decides; a request without one is denied whatever the default rights say.
+    // Without address entries in the access list "User-Host" decides, and a request without
+    // one is denied whatever the default rights say. With address entries the connection's
+    // peer address must match one; "User-Host" can then only narrow its rights.
     bool checkAccess(const HTTPParser::HTTPRequest& request, bool forGet);
     void logAccess(const HTTPParser::HTTPRequest& request, HTTPParser::HTTPResponse& response);
 

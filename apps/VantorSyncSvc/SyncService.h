@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "apps/VantorSyncSvc/PushCommitter.h"
 #include "apps/VantorSyncSvc/SyncHttpServer.h"
@@ -52,6 +53,12 @@ class SyncService {
     SettingsData getValues() const { return settings_.getValues(); }
     AccessRights rightsForHost(const std::string& host) const {
         return settings_.rightsForHost(host);
+    }
+    AccessRights rightsForClient(const std::string& peer, const std::string* host) const {
+        return settings_.rightsForClient(peer, host);
+    }
+    std::vector<std::string> malformedAddressEntries() const {
+        return settings_.malformedAddressEntries();
     }
     std::string dataFolder() const { return settings_.dataFolder(); }
     // Only before startup: the module replaces a folder that cannot be used.

@@ -42,6 +42,17 @@ std::string serverStateLine(SyncService& service) {
 }
 
 // systemd names every unit's run and hands a notify socket to Type=notify services.
+// An entry that looks like an address but is not one locks out the clients it was meant
+// for (it matches nobody), so the administrator hears of it whenever the file is read.
+void reportMalformedAccessEntries(SyncService& service, bool alsoToStandardOutput) {
+    for (const std::string& line : service.malformedAddressEntries()) {
+        ServiceEvents::logEvent("VantorSyncSvc: " + line +
+                                    "; it matches no client, and until it is corrected only "
+                                    "clients matching another address entry get any rights",
+                                alsoToStandardOutput);
+    }
+}
+
 bool startedBySystemd() {
     for (const char* name : {"INVOCATION_ID", "NOTIFY_SOCKET"}) {
         const char* value = std::getenv(name);
@@ -162,6 +173,7 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
     std::string state = serverStateLine(service);
     std::printf("%s\n", state.c_str());
     std::fflush(stdout);
+    reportMalformedAccessEntries(service, !serviceMode);
 
     // The idle monitor's time-out reaches the endpoint, so the monitor is always
     // destroyed before the endpoint. Client counts arrive only from the endpoint's
@@ -210,6 +222,7 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
                 : "VantorSyncSvc: configuration not read again: " + path +
                       " is missing or not a valid configuration; the settings are unchanged",
             !serviceMode);
+        reportMalformedAccessEntries(service, !serviceMode);
     };
 
     if (endpoint) {

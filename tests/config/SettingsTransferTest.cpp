@@ -165,3 +165,47 @@ TEST_F(ConfigTransfer, ImportRefusesNewHostNamesThatAreNotTextButKeepsHeldOnes) 
     EXPECT_EQ(service.getAccessList(), console.getAccessList());
     EXPECT_EQ(independentXmlVerdict(configPath()), "ok");
 }
+
+TEST_F(ConfigTransfer, AddressEntriesTravelAsOrdinaryEntriesAndDecideAfterImport) {
+    Settings console;
+    console.setAccessList({{"10.1.0.0/16", {true, false}}, {"FD00::/8", {false, true}}});
+    const std::string text = console.configText();
+    EXPECT_NE(text.find("\t\t<acl host=\"10.1.0.0/16\" enabled_get=\"1\" enabled_post=\"0\"/>"),
+              std::string::npos);
+    EXPECT_NE(text.find("<acl host=\"FD00::/8\""), std::string::npos);
+
+    std::string name = "ws1";
+    EXPECT_EQ(service.rightsForClient("10.9.0.1", &name), (AccessRights{true, true}));
+    MemoryByteStream stream(bytesOf(text));
+    std::string refusal;
+    ASSERT_TRUE(service.importConfig(stream, refusal)) << refusal;
+    EXPECT_EQ(service.getAccessList(), console.getAccessList());
+    // The loaded entries take over the decision from the very next request.
+    EXPECT_EQ(service.rightsForClient("10.9.0.1", &name), (AccessRights{}));
+    EXPECT_EQ(service.rightsForClient("10.1.0.1", &name), (AccessRights{true, false}));
+    EXPECT_EQ(service.rightsForClient("fd01::1", &name), (AccessRights{false, true}));
+    EXPECT_EQ(independentXmlVerdict(configPath()), "ok");
+}
+
+TEST_F(ConfigTransfer, ImportRefusesNewMalformedAddressEntriesButKeepsHeldOnes) {
+    service.setAccessList({{"10.1.0.0/33", {true, true}}});
+    writeBytes(configPath(), "before");
+    for (const char* key : {"10.2.0.0/33", "fd00::/200", "10.1.2.3/16", "300.1.1.1"}) {
+        Settings source;
+        source.setAccessList({{"10.1.0.0/33", {true, true}}, {key, {true, true}}});
+        MemoryByteStream stream(bytesOf(source.configText()));
+        std::string refusal;
+        EXPECT_FALSE(service.importConfig(stream, refusal)) << key;
+        EXPECT_NE(refusal.find(std::string("\"") + key + "\" is not a valid address entry"),
+                  std::string::npos)
+            << refusal;
+        EXPECT_EQ(readBytes(configPath()), "before");
+        EXPECT_EQ(service.getAccessList(), (AccessList{{"10.1.0.0/33", {true, true}}}));
+    }
+    Settings console;
+    console.setAccessList({{"10.1.0.0/33", {false, true}}, {"10.1.0.0/16", {true, true}}});
+    MemoryByteStream stream(bytesOf(console.configText()));
+    std::string refusal;
+    ASSERT_TRUE(service.importConfig(stream, refusal)) << refusal;
+    EXPECT_EQ(service.getAccessList(), console.getAccessList());
+}

@@ -233,3 +233,87 @@ TEST_F(AccessListsDlgTest, VeryLongHostNamesCanStillBeEditedAndDeleted) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(AccessListsDlgTest, AddressEntriesAreAddedAsTypedEditedAndShown) {
+    FakeDialogView& access = open();
+    hostDialogEnters("", "FD00::/8", true, false);
+    access.click(A::kAdd);
+    hostDialogEnters("", "10.1.0.0/16", false, true);
+    access.click(A::kAdd);
+    EXPECT_TRUE(toolkit.messages().empty());
+    EXPECT_EQ(dialog->workingCopy().count("FD00::/8"), 1u);  // not lower-cased
+    EXPECT_EQ(access.listRows(), (Rows{{"10.1.0.0/16", "No", "Yes"},
+                                       {"alpha", "No", "Yes"},
+                                       {"FD00::/8", "Yes", "No"},
+                                       {"Zeta", "Yes", "No"}}));
+
+    // Edit narrows the prefix and changes the rights; the row follows.
+    access.selectRows(A::kHostList, {0});
+    hostDialogEnters("10.1.0.0/16", "10.1.2.0/24", true, true);
+    access.click(A::kEdit);
+    EXPECT_EQ(dialog->workingCopy().count("10.1.0.0/16"), 0u);
+    EXPECT_EQ(dialog->workingCopy().at("10.1.2.0/24"), (AccessRights{true, true}));
+    EXPECT_EQ(access.listRows()[0], (std::vector<std::string>{"10.1.2.0/24", "Yes", "Yes"}));
+
+    access.click(kIdOk);
+    EXPECT_EQ(settings.getAccessList().count("FD00::/8"), 1u);
+    EXPECT_EQ(settings.getAccessList().count("10.1.2.0/24"), 1u);
+}
+
+TEST_F(AccessListsDlgTest, MalformedAddressEntriesAreRefusedWithTheReason) {
+    FakeDialogView& access = open();
+    toolkit.expect(DialogId::kHost, [](FakeDialogView& host) {
+        for (const char* name : {"10.1.0.0/33", "fd00::/129", "10.1.2.3/16", " 10.1.2.3"}) {
+            host.type(HostDlg::kName, name);
+            host.click(kIdOk);
+            EXPECT_FALSE(host.ended()) << name;
+        }
+        host.type(HostDlg::kName, "10.1.0.0/32");
+        host.click(kIdOk);
+        EXPECT_EQ(host.result(), 1);
+    });
+    access.click(A::kAdd);
+    ASSERT_EQ(toolkit.messages().size(), 4u);
+    EXPECT_EQ(toolkit.messages()[0].text,
+              "Not a valid address or address prefix: the prefix length of an IPv4 address is 0 "
+              "to 32");
+    EXPECT_NE(toolkit.messages()[2].text.find("the network is 10.1.0.0/16"), std::string::npos);
+    EXPECT_NE(toolkit.messages()[3].text.find("blanks"), std::string::npos);
+    EXPECT_EQ(dialog->workingCopy().count("10.1.0.0/32"), 1u);
+}
+
+TEST_F(AccessListsDlgTest, TheSameNetworkInAnotherSpellingIsNotUnique) {
+    settings.setAccessList({{"10.1.0.0/16", {true, true}}, {"fd00::/8", {true, true}}});
+    FakeDialogView& access = open();
+    hostDialogEnters("", "::ffff:10.1.0.0/112", true, true);
+    hostDialogEnters("::ffff:10.1.0.0/112", "FD00::/8", true, true);
+    hostDialogEnters("FD00::/8", "FD00::/8", true, true, kIdCancel);
+    access.click(A::kAdd);
+    EXPECT_EQ(toolkit.messages().size(), 2u);
+    EXPECT_EQ(toolkit.messages()[1].text, "Host name is not unique");
+    EXPECT_EQ(dialog->workingCopy().size(), 2u);
+
+    // Rewriting an entry as another spelling of its own network is a rename, not a clash.
+    access.selectRows(A::kHostList, {0});
+    hostDialogEnters("10.1.0.0/16", "::ffff:10.1.0.0/112", true, false);
+    access.click(A::kEdit);
+    EXPECT_EQ(toolkit.messages().size(), 2u);
+    EXPECT_EQ(dialog->workingCopy().at("::ffff:10.1.0.0/112"), (AccessRights{true, false}));
+}
+
+TEST_F(AccessListsDlgTest, AHeldMalformedEntryCanBeKeptOrCorrected) {
+    settings.setAccessList({{"10.1.0.0/33", {true, true}}});
+    FakeDialogView& access = open();
+    access.selectRows(A::kHostList, {0});
+    hostDialogEnters("10.1.0.0/33", "10.1.0.0/33", false, true);
+    access.click(A::kEdit);
+    EXPECT_EQ(dialog->workingCopy().at("10.1.0.0/33"), (AccessRights{false, true}));
+    hostDialogEnters("10.1.0.0/33", "10.1.0.0/23", false, true);
+    access.click(A::kEdit);
+    EXPECT_TRUE(toolkit.messages().empty());
+    EXPECT_EQ(dialog->workingCopy(), (AccessList{{"10.1.0.0/23", {false, true}}}));
+}
+
+}  // namespace

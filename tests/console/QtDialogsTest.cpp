@@ -294,6 +294,60 @@ TEST_F(QtDialogsTest, AccessRightsAddEditDeleteThroughTheWidgets) {
     EXPECT_EQ(sent.getValues().defaultAcl, (AccessRights{true, false}));
 }
 
+TEST_F(QtDialogsTest, AddressEntriesAreAddedAndEditedThroughTheWidgets) {
+    Settings initial;
+    initial.setAccessList({{"10.1.0.0/16", {true, true}}, {"alpha", {false, true}}});
+    service.setConfigText(initial.configText());
+    auto window = showMain();
+    QString refusal;
+
+    driver.onDialog(DialogId::kSettings, [&](QtDialog& settings) {
+        click(settings.control(SettingsDlg::kAccessRights));
+        click(settings.control(kIdOk));
+    });
+    driver.onDialog(DialogId::kAccessLists, [&](QtDialog& access) {
+        auto* table = qobject_cast<QTableWidget*>(access.control(AccessListsDlg::kHostList));
+        click(access.control(AccessListsDlg::kAdd));
+        ASSERT_EQ(table->rowCount(), 3);
+        EXPECT_EQ(table->item(2, 0)->text(), "FD00::/8");
+        EXPECT_EQ(table->item(2, 2)->text(), "No");
+        table->selectRow(0);
+        click(access.control(AccessListsDlg::kEdit));
+        EXPECT_EQ(table->item(0, 0)->text(), "10.1.2.0/24");
+        EXPECT_EQ(table->item(0, 1)->text(), "No");
+        click(access.control(kIdOk));
+    });
+    driver.onDialog(DialogId::kHost, [&](QtDialog& host) {
+        typeInto(host.control(HostDlg::kName), "10.1.0.0/33");
+        click(host.control(kIdOk));
+    });
+    driver.answerMessageBox(QMessageBox::Ok, &refusal);
+    // The refused entry leaves the same host dialog open for a correction.
+    driver.onDialog(DialogId::kHost, [&](QtDialog& host) {
+        EXPECT_EQ(shown(host, HostDlg::kName), "10.1.0.0/33");
+        typeInto(host.control(HostDlg::kName), "FD00::/8");
+        click(host.control(HostDlg::kAllowPost));
+        click(host.control(kIdOk));
+    });
+    driver.onDialog(DialogId::kHost, [&](QtDialog& host) {
+        EXPECT_EQ(shown(host, HostDlg::kName), "10.1.0.0/16");
+        typeInto(host.control(HostDlg::kName), "10.1.2.0/24");
+        click(host.control(HostDlg::kAllowGet));
+        click(host.control(kIdOk));
+    });
+
+    click(window->control(CMainDlg::kSettings));
+    ASSERT_TRUE(driver.allDone());
+    EXPECT_EQ(refusal,
+              "Not a valid address or address prefix: the prefix length of an IPv4 address is 0 "
+              "to 32");
+    Settings sent;
+    lastSent(sent);
+    EXPECT_EQ(sent.getAccessList(), (AccessList{{"10.1.2.0/24", {false, true}},
+                                                {"FD00::/8", {true, false}},
+                                                {"alpha", {false, true}}}));
+}
+
 // Enter goes to the focused push button, and to the default button only when no push
 // button has the focus, in every dialog.
 TEST_F(QtDialogsTest, EnterOnAFocusedButtonPressesThatButton) {

@@ -146,6 +146,28 @@ class ConfigTest(ServiceTest):
         self.assertEqual(code, 0)
         assert_well_formed(self, service.path("config.xml"))
 
+    def test_put_refuses_a_malformed_address_entry_and_applies_a_valid_one(self):
+        service = self.start_service()
+        with open(service.path("config.xml"), "rb") as f:
+            before = f.read()
+        source = os.path.join(self.home, "acl.xml")
+        with open(source, "wb") as f:
+            f.write(b"<config><access_list><acl host=\"10.1.0.0/33\" enabled_get=\"1\"/>"
+                    b"</access_list></config>")
+        error = self.ctl_fails("config", "put", source)
+        self.assertIn("\"10.1.0.0/33\" is not a valid address entry", error)
+        self.assertIn("0 to 32", error)
+        with open(service.path("config.xml"), "rb") as f:
+            self.assertEqual(f.read(), before)
+        # A valid address entry takes over at once: 127.0.0.1 is not in 10.1.0.0/16.
+        with open(source, "wb") as f:
+            f.write(b"<config><access_list><acl host=\"10.1.0.0/16\" enabled_get=\"1\" "
+                    b"enabled_post=\"1\"/></access_list></config>")
+        self.ctl_ok("config", "put", source)
+        response, _ = service.request("POST", "/post_wl_updates", wl_record(1, 3),
+                                      {"User-Host": "ws1", "startIndex": "57"})
+        self.assertEqual(response.getheader("newIndex"), "57")
+
     def test_held_host_name_that_is_not_text_is_kept_and_written_well_formed(self):
         service = Service(self.home)
         with open(service.path("config.xml"), "wb") as f:

@@ -1,13 +1,37 @@
 """Wire helpers shared by the end-to-end tests: ports, records, one HTTP exchange."""
 import http.client
+import random
 import socket
 import struct
 
 
 def free_port():
+    """A port that is free now and that no outgoing connection will take in the meantime.
+
+    The kernel hands out ephemeral ports (32768 and up) to every client socket, so a port
+    picked there can be taken by a test's own client before the server binds it. Below
+    that range only listeners take ports."""
+    low, _ = _ephemeral_range()
+    for _ in range(200):
+        port = random.randrange(10000, max(10001, low))
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def _ephemeral_range():
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            low, high = (int(v) for v in f.read().split())
+            return low, high
+    except (OSError, ValueError):
+        return 32768, 60999
 
 
 def wl_record(op, key):
