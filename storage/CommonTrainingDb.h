@@ -44,7 +44,9 @@ class CommonTrainingDb {
     bool applyPending(const HTTPParser::IOB& body, uint32_t& newIndex);
     // compactionSlack: how many fingerprints beyond maxSize the file may keep before the
     // records they need are dropped (a copy of the whole file).
-    bool commitPending(uint32_t maxSize, uint32_t compactionSlack = 0);
+    // trimSlack: how far the history may run past maxSize before it is trimmed back to it
+    // (each trim syncs the options file).
+    bool commitPending(uint32_t maxSize, uint32_t compactionSlack = 0, uint32_t trimSlack = 0);
     // Stores one parsed descriptor (status set by the caller); false when it could
     // not be written.
     bool addDescriptor(const MessageDescriptor& descriptor);

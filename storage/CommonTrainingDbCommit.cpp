@@ -29,7 +29,8 @@ bool CommonTrainingDb::applyPending(const HTTPParser::IOB& body, uint32_t& newIn
     return true;
 }
 
-bool CommonTrainingDb::commitPending(uint32_t maxSize, uint32_t compactionSlack) {
+bool CommonTrainingDb::commitPending(uint32_t maxSize, uint32_t compactionSlack,
+                                     uint32_t trimSlack) {
     int descriptor = -1;
     {
         AutoLock guard(lock_);
@@ -48,8 +49,10 @@ bool CommonTrainingDb::commitPending(uint32_t maxSize, uint32_t compactionSlack)
 
     AutoLock guard(lock_);
     const bool cleared = clearDeferred_;
-    // Durable before the trim records a new start: the trim may name pushed records.
-    ok = ok && (cleared || trimLocked(maxSize));
+    // Durable before the trim records a new start: the trim may name pushed records. Each
+    // trim syncs the options file, so the history may first run trimSlack past maxSize.
+    const bool trimNow = history_.size() > size_t(maxSize) + trimSlack;
+    ok = ok && (cleared || !trimNow || trimLocked(maxSize));
     if (!ok) {
         // A trim that failed changed nothing, so the history ends where the group began.
         file_.rollbackChanges();

@@ -38,7 +38,7 @@ SyncService::SyncService()
           [this] {
               // Many pushes a second would otherwise copy the whole file for each group.
               const auto maxSize = static_cast<uint32_t>(getValues().commonTrainingDbMaxSize);
-              return trainingDb_.commitPending(maxSize, maxSize / 4);
+              return trainingDb_.commitPending(maxSize, maxSize / 4, maxSize / 64);
           },
           [this](std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex) {
               server_.completePush(std::move(item), ok, newIndex);
