@@ -20,8 +20,9 @@ add_library(vs_host STATIC
     ${dir}/ServiceEvents.cpp
     ${dir}/StopSignals.cpp
     ${dir}/ManagementPayload.cpp
+    ${dir}/SystemAccount.cpp
 )
-target_link_libraries(vs_host PUBLIC vs_registration_templates vs_platform PkgConfig::LIBSYSTEMD
+target_link_libraries(vs_host PUBLIC vs_registration_templates vs_config vs_platform PkgConfig::LIBSYSTEMD
                       Threads::Threads)
 
 if(TARGET vs_service)

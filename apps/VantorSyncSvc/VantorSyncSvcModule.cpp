@@ -9,12 +9,14 @@
 #include <memory>
 #include <optional>
 
+#include "BuildInfo.h"
 #include "apps/VantorSyncSvc/IdleMonitor.h"
 #include "apps/VantorSyncSvc/ManagementEndpoint.h"
 #include "apps/VantorSyncSvc/Registration.h"
 #include "apps/VantorSyncSvc/ServiceEvents.h"
 #include "apps/VantorSyncSvc/StopSignals.h"
 #include "apps/VantorSyncSvc/SyncService.h"
+#include "apps/VantorSyncSvc/SystemAccount.h"
 #include "config/SystemDataFolder.h"
 #include "platform/Event.h"
 #include "platform/FileLimit.h"
@@ -65,6 +67,12 @@ std::string currentProgramPath() {
 int CVantorSyncSvcModule::run(const std::string& commandLine) {
     ModuleCommand command = chooseModuleCommand(commandLine);
     switch (command) {
+        case ModuleCommand::Help:
+            std::printf("%s", kServiceUsage);
+            return 0;
+        case ModuleCommand::Version:
+            std::printf("VantorSyncSvc %s\n", BuildInfo::kVersion);
+            return 0;
         case ModuleCommand::UnregServer:
         case ModuleCommand::RegServer:
         case ModuleCommand::Service:
@@ -89,6 +97,11 @@ int CVantorSyncSvcModule::performRegistration(ModuleCommand command) {
     SystemctlServiceManager systemctl;
     bool tellSystemd = isSystemRoot(root) && systemdIsRunning();
     Registration registration(root, currentProgramPath(), tellSystemd ? &systemctl : nullptr);
+    if (isSystemRoot(root)) {
+        registration.setAccountStep([](const std::string& sysusersFile, std::string& error) {
+            return SystemAccount::ensure(sysusersFile, SystemDataFolder::kFolder, error);
+        });
+    }
     bool done = false;
     switch (command) {
         case ModuleCommand::Service:
