@@ -10,6 +10,9 @@
 namespace {
 
 constexpr uint32_t kFirstBufferSize = 512;
+// A batch is written at once when it grows this large, else this long after its first line.
+constexpr size_t kBatchBytes = 64 * 1024;
+constexpr std::chrono::milliseconds kBatchDelay(200);
 // Files dated further back than this are not kept, whatever the lifetime; the bound keeps
 // a huge configured lifetime from turning the first write of a day into a long loop.
 constexpr int kLongestLifetimeChecked = 100000;
@@ -75,9 +78,14 @@ SvcLog& SvcLog::instance() {
     return log;
 }
 
-SvcLog::SvcLog() : clock_([] { return std::time(nullptr); }) {}
+SvcLog::SvcLog()
+    : clock_([] { return std::time(nullptr); }),
+      file_([this] { removeOldFiles(); }),
+      batchFlusher_(kBatchDelay, [this] { flushBatch(); }) {}
 
-SvcLog::~SvcLog() = default;
+SvcLog::~SvcLog() {
+    close();
+}
 
 void SvcLog::setFolder(const std::string& folder) {
     AutoLock guard(lock_);
@@ -138,11 +146,29 @@ void SvcLog::writeV(const char* format, va_list arguments) {
     std::string line =
         timeOfDay() + " " + withControlBytesEscaped(message.chars(), message.length()) + "\r\n";
 
-    FILE* file = openDayFile();
-    if (file == nullptr)
-        return;
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fclose(file);
+    file_.append(currentPath_, line);
+    if (file_.pendingBytes() >= kBatchBytes) {
+        file_.flush(false);
+    } else {
+        batchFlusher_.schedule();
+    }
+}
+
+void SvcLog::flush() {
+    AutoLock guard(lock_);
+    file_.flush(true);
+}
+
+void SvcLog::close() {
+    // The flusher thread takes the lock, so it is stopped before the lock is taken here.
+    batchFlusher_.stop();
+    AutoLock guard(lock_);
+    file_.close();
+}
+
+void SvcLog::flushBatch() {
+    AutoLock guard(lock_);
+    file_.flush(false);
 }
 
 std::string SvcLog::fileNameFor(time_t t) {
@@ -163,17 +189,6 @@ std::string SvcLog::timeOfDay() const {
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
     return text;
-}
-
-FILE* SvcLog::openDayFile() {
-    if (!enabled_)
-        return nullptr;
-    if (!FileSystem::fileExists(currentPath_))
-        removeOldFiles();
-    FILE* file = std::fopen(currentPath_.c_str(), "ab");
-    if (file == nullptr)
-        file = std::fopen(currentPath_.c_str(), "wb");
-    return file;
 }
 
 void SvcLog::removeOldFiles() {

@@ -6,11 +6,16 @@
 #include <functional>
 #include <string>
 
+#include "apps/VantorSyncSvc/DelayedTask.h"
+#include "apps/VantorSyncSvc/LogFile.h"
 #include "platform/AutoLock.h"
 
 // The service's daily log: one file per local calendar day, DD-MM-YYYY.log in the data
-// folder, one line "HH:MM:SS text" + CR LF per write. The file is opened and closed around
-// every line, so nothing is lost to buffering and other programs may move it between lines.
+// folder, one line "HH:MM:SS text" + CR LF per write. A line is written once per request,
+// so the day's file stays open and lines reach it in batches: when enough have gathered,
+// and otherwise a fraction of a second after the first of a batch, so a line is never held
+// back longer than that and nothing is lost on a clean stop. A file moved away (log
+// rotation) or deleted is noticed within about a second and the path opened afresh.
 // When a day's file is first created, every ".log" file of the folder that is not named
 // after one of the last lifetime days is deleted.
 class SvcLog {
@@ -44,13 +49,19 @@ class SvcLog {
     void write(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void writeV(const char* format, va_list arguments);
 
+    // Writes the lines held in memory now, checking first that the path still names the
+    // open file.
+    void flush();
+    // Writes the lines held in memory and closes the file; the next line opens it again.
+    void close();
+
     // "DD-MM-YYYY.log" for the local date of t.
     static std::string fileNameFor(time_t t);
 
   private:
     std::string timeOfDay() const;
-    FILE* openDayFile();
     void removeOldFiles();
+    void flushBatch();
 
     bool enabled_ = false;
     std::string currentPath_;
@@ -58,4 +69,7 @@ class SvcLog {
     int lifetimeDays_ = 10;
     mutable CriticalSection lock_;
     Clock clock_;
+    LogFile file_;
+    // Declared last: its thread calls into the members above.
+    DelayedTask batchFlusher_;
 };

@@ -36,6 +36,8 @@ void SyncService::shutdown() {
     AutoLock lock(mainLock_);
     saveFile(configPath());
     stopServer();
+    // The worker has stopped, so no access line follows the ones written here.
+    SvcLog::instance().close();
     whitelist_.save(dataFolder());
     trainingDb_.flush();
 }

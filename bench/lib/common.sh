@@ -73,7 +73,7 @@ stop_nginx() {
 # run_wrk CONNECTIONS URL [SCRIPT]: prints "RPS P99_MS".
 run_wrk() {
     local connections=$1 url=$2 script=${3:-}
-    local args=(-t2 -c"$connections" -d"${WRK_SECONDS:-10}"s --latency --timeout 10s)
+    local args=(-t"${WRK_THREADS:-2}" -c"$connections" -d"${WRK_SECONDS:-10}"s --latency --timeout 10s)
     [ -n "$script" ] && args+=(-s "$script")
     wrk "${args[@]}" "$url" | awk '
         /Requests\/sec/ { rps = $2 }
@@ -83,7 +83,33 @@ run_wrk() {
         END { printf "%s %.3f\n", rps, p99 }'
 }
 
-ratio() { python3 -c "print('%.2f' % (float('$1') / float('$2')) if float('$2') else 'n/a')"; }
+# start_redis DIR PORT: redis-server on loopback with every write fsynced before its answer
+# (append-only file, appendfsync always), data in DIR; sets REDIS_PID.
+start_redis() {
+    local dir=$1 port=$2
+    mkdir -p "$dir"
+    redis-server --bind 127.0.0.1 --port "$port" --dir "$dir" --appendonly yes \
+        --appendfsync always --save "" --daemonize no --logfile "$dir/redis.log" &
+    REDIS_PID=$!
+    wait_for_port "$port"
+}
+
+stop_redis() {
+    kill -TERM "$REDIS_PID" 2>/dev/null || true
+    wait "$REDIS_PID" 2>/dev/null || true
+}
+
+# run_redis_sadd PORT CLIENTS REQUESTS: SADD of random members to one set; prints "RPS P99_MS".
+run_redis_sadd() {
+    local port=$1 clients=$2 requests=$3
+    timeout 300 redis-benchmark -h 127.0.0.1 -p "$port" -c "$clients" -n "$requests" \
+        -r 100000000 -t sadd --csv | python3 -c '
+import csv, sys
+rows = [r for r in csv.DictReader(sys.stdin) if r.get("test") == "SADD"]
+print("%s %s" % (rows[0]["rps"], rows[0].get("p99_latency_ms", "nan")) if rows else "0 nan")'
+}
+
+ratio() { python3 -c "print('%.3g' % (float('$1') / float('$2')) if float('$2') else 'n/a')"; }
 
 # cpu_ticks PID: user + system clock ticks used so far.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }

@@ -117,6 +117,8 @@ class ServerTest(unittest.TestCase):
                                    {"User-Host": host, "startIndex": str(start)})
 
     def log_lines(self):
+        """Stops the server (a clean stop writes every held line) and reads all day files."""
+        self.server.stop()
         lines = []
         for name in sorted(os.listdir(self.server.folder)):
             if name.endswith(".log"):
@@ -189,6 +191,34 @@ class ProtocolTest(ServerTest):
                          r"^\d\d:\d\d:\d\d 127\.0\.0\.1 ws1 POST /post_wl_updates 200 18 0$")
         self.assertRegex(lines[1].decode(),
                          r"^\d\d:\d\d:\d\d 127\.0\.0\.1 other GET /get_wl_updates 200 0 18$")
+
+    def test_log_follows_a_rotated_file(self):
+        self.push_wl([wl_record(1, 1)])
+        day = None
+        deadline = time.time() + 30
+        while time.time() < deadline:  # lines reach the file in batches, shortly after
+            names = [n for n in os.listdir(self.server.folder) if n.endswith(".log")]
+            if names and os.path.getsize(self.server.path(names[0])) > 0:
+                day = names[0]
+                break
+            time.sleep(0.05)
+        self.assertIsNotNone(day)
+        os.rename(self.server.path(day), self.server.path("rotated.1"))
+        pulls = 0
+        deadline = time.time() + 30
+        while time.time() < deadline and not os.path.exists(self.server.path(day)):
+            self.pull_wl(0)  # until the server notices the move and starts a new file
+            pulls += 1
+            time.sleep(0.02)
+        self.assertTrue(os.path.exists(self.server.path(day)))
+        new_lines = self.log_lines()  # stops the server: held lines are written
+        with open(self.server.path("rotated.1"), "rb") as f:
+            old_lines = f.read().split(b"\r\n")[:-1]
+        self.assertIn(b" POST /post_wl_updates 200 9 0", old_lines[0])
+        self.assertTrue(new_lines)
+        self.assertEqual(len(old_lines) + len(new_lines), 1 + pulls)  # none lost
+        for line in old_lines[1:] + new_lines:
+            self.assertIn(b" GET /get_wl_updates 200 0 9", line)
 
     def test_curl_push_and_pull(self):
         curl = shutil.which("curl")

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,7 +54,13 @@ class SvcLogTest : public ::testing::Test {
         return mktime(&fields);
     }
 
-    std::vector<std::string> files() const {
+    // Lines reach the file in batches; these read what the log has written once flushed.
+    std::string logged(const std::string& name) {
+        log.flush();
+        return readBytes(folder.file(name));
+    }
+    std::vector<std::string> files() {
+        log.flush();
         auto names = FileSystem::listFolder(folder.path());
         std::sort(names.begin(), names.end());
         return names;
@@ -80,7 +89,7 @@ TEST_F(SvcLogTest, LineFormat) {
     log.write("%s %s %s %s %d %d %d", "10.0.0.1", "pc1", "GET", "/get_wl_updates", 200, 0, 18);
     log.write("second");
     EXPECT_EQ(log.currentPath(), folder.file("08-12-2026.log"));
-    EXPECT_EQ(readBytes(folder.file("08-12-2026.log")),
+    EXPECT_EQ(logged("08-12-2026.log"),
               "07:05:09 10.0.0.1 pc1 GET /get_wl_updates 200 0 18\r\n07:05:09 second\r\n");
 }
 
@@ -98,7 +107,7 @@ TEST_F(SvcLogTest, DisabledLogWritesNothing) {
 TEST_F(SvcLogTest, ControlBytesCannotForgeLines) {
     now = localTime(2026, 12, 8, 1, 2, 3);
     log.write("host=%s end", "evil\r\n01:02:03 forged\x7f\t\x01");
-    EXPECT_EQ(readBytes(folder.file("08-12-2026.log")),
+    EXPECT_EQ(logged("08-12-2026.log"),
               "01:02:03 host=evil\\x0d\\x0a01:02:03 forged\\x7f\\x09\\x01 end\r\n");
 }
 
@@ -106,7 +115,7 @@ TEST_F(SvcLogTest, LongMessagesGrowTheBuffer) {
     now = localTime(2026, 12, 8, 1, 2, 3);
     std::string text(5000, 'x');
     log.write("%s|", text.c_str());
-    EXPECT_EQ(readBytes(folder.file("08-12-2026.log")), "01:02:03 " + text + "|\r\n");
+    EXPECT_EQ(logged("08-12-2026.log"), "01:02:03 " + text + "|\r\n");
 }
 
 TEST_F(SvcLogTest, CleanUpKeepsLifetimeDays) {
@@ -134,6 +143,7 @@ TEST_F(SvcLogTest, CleanUpRunsOnlyWhenDayFileIsCreated) {
     now = localTime(2026, 12, 8, 9);
     log.setLifetime(1);
     log.write("first");
+    log.flush();
     writeBytes(folder.file("07-12-2026.log"), "appears later the same day");
     log.write("second");
     EXPECT_EQ(files(), (std::vector<std::string>{"07-12-2026.log", "08-12-2026.log"}));
@@ -142,7 +152,7 @@ TEST_F(SvcLogTest, CleanUpRunsOnlyWhenDayFileIsCreated) {
     FileSystem::removeFile(folder.file("08-12-2026.log"));
     log.write("third");
     EXPECT_EQ(files(), (std::vector<std::string>{"08-12-2026.log"}));
-    EXPECT_NE(readBytes(folder.file("08-12-2026.log")).find("third"), std::string::npos);
+    EXPECT_NE(logged("08-12-2026.log").find("third"), std::string::npos);
 }
 
 // Berlin changes to summer time on 29 March 2026 (a 23-hour day) and back on 25 October
@@ -201,13 +211,13 @@ TEST_F(SvcLogTest, ConcurrentWritersNeverInterleave) {
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t) {
         writers.emplace_back([this, t] {
-            for (int i = 0; i < 200; ++i)
+            for (int i = 0; i < 1000; ++i)
                 log.write("writer %d line %d %s", t, i, "payload");
         });
     }
     for (auto& writer : writers)
         writer.join();
-    std::string bytes = readBytes(folder.file("25-03-2027.log"));
+    std::string bytes = logged("25-03-2027.log");
     size_t lines = 0;
     size_t start = 0;
     while (start < bytes.size()) {
@@ -219,7 +229,103 @@ TEST_F(SvcLogTest, ConcurrentWritersNeverInterleave) {
         ++lines;
         start = end + 2;
     }
-    EXPECT_EQ(lines, 800u);
+    EXPECT_EQ(lines, 4000u);  // more than one batch
+}
+
+namespace {
+
+// Waits, boundedly, for the background flush; a test never depends on how soon it comes.
+std::string awaitBytes(const std::string& path, const std::string& wanted) {
+    std::string bytes;
+    for (int i = 0; i < 2000; ++i) {
+        bytes = readBytes(path);
+        if (bytes == wanted)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(SvcLogTest, LinesReachTheFileWithoutBeingAskedTo) {
+    now = localTime(2026, 12, 8, 10, 0, 0);
+    log.write("one");
+    log.write("two");
+    EXPECT_EQ(awaitBytes(folder.file("08-12-2026.log"), "10:00:00 one\r\n10:00:00 two\r\n"),
+              "10:00:00 one\r\n10:00:00 two\r\n");
+}
+
+TEST_F(SvcLogTest, CleanStopLosesNoLine) {
+    now = localTime(2026, 12, 8, 10, 0, 0);
+    {
+        SvcLog scoped;
+        scoped.setFolder(folder.folder());
+        scoped.setEnabled(true);
+        scoped.setClock([this] { return now; });
+        scoped.write("before the end");
+    }
+    EXPECT_EQ(readBytes(folder.file("08-12-2026.log")), "10:00:00 before the end\r\n");
+
+    log.write("closed");
+    log.close();
+    EXPECT_EQ(readBytes(folder.file("08-12-2026.log")),
+              "10:00:00 before the end\r\n10:00:00 closed\r\n");
+    log.write("reopened");  // a line after close opens the file again
+    log.close();
+    EXPECT_EQ(readBytes(folder.file("08-12-2026.log")),
+              "10:00:00 before the end\r\n10:00:00 closed\r\n10:00:00 reopened\r\n");
+}
+
+TEST_F(SvcLogTest, RotatedFileIsReplacedByANewOne) {
+    now = localTime(2026, 12, 8, 10, 0, 0);
+    const std::string day = folder.file("08-12-2026.log");
+    const std::string rotated = folder.file("08-12-2026.log.1");
+    log.write("before rotation");
+    log.flush();
+    ASSERT_EQ(std::rename(day.c_str(), rotated.c_str()), 0);
+    // No explicit flush: the background batches notice the move by themselves. Lines written
+    // before they do still land in the moved file; none is lost.
+    int written = 0;
+    while (written < 2000 && !FileSystem::fileExists(day)) {
+        log.write("after rotation");
+        ++written;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(FileSystem::fileExists(day));
+    log.close();
+    const std::string before = readBytes(rotated);
+    const std::string after = readBytes(day);
+    EXPECT_EQ(before.rfind("10:00:00 before rotation\r\n", 0), 0u);
+    EXPECT_EQ(after.rfind("10:00:00 after rotation\r\n", 0), 0u);
+    const std::string line = "10:00:00 after rotation\r\n";
+    EXPECT_EQ((before.size() + after.size()) / line.size(), static_cast<size_t>(written) + 1);
+}
+
+TEST_F(SvcLogTest, MidnightStartsTheNextDaysFile) {
+    now = localTime(2026, 12, 8, 23, 59, 59);
+    log.write("late");
+    now += 1;
+    log.write("early");
+    EXPECT_EQ(log.currentPath(), folder.file("09-12-2026.log"));
+    EXPECT_EQ(logged("08-12-2026.log"), "23:59:59 late\r\n");
+    EXPECT_EQ(logged("09-12-2026.log"), "00:00:00 early\r\n");
+    // The night the clocks go forward still switches at midnight.
+    now = localTime(2027, 3, 27, 23, 59, 59);
+    log.write("saturday");
+    now += 1;
+    log.write("sunday");
+    EXPECT_EQ(logged("27-03-2027.log"), "23:59:59 saturday\r\n");
+    EXPECT_EQ(logged("28-03-2027.log"), "00:00:00 sunday\r\n");
+}
+
+TEST_F(SvcLogTest, DayFileIsReadableByTheServiceOnly) {
+    now = localTime(2026, 12, 8, 10, 0, 0);
+    log.write("private");
+    log.flush();
+    struct stat info {};
+    ASSERT_EQ(stat(folder.file("08-12-2026.log").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST(SvcLogInstance, OneLogPerProcess) {

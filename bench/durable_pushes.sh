@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Durable pushes from 64 connections, in one run:
+#  - 10 whitelist keys per request into a whitelist of 100,000 keys with full history,
+#    against redis-server with every write fsynced before its answer (appendonly,
+#    appendfsync always), SADD from 64 clients, data on the same disk;
+#  - 10 training-database descriptors of 50 values per request.
+# Usage: durable_pushes.sh <build folder>
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+SERVER_BIN=$build/bin/VantorSyncSvc
+source "$here/lib/common.sh"
+for tool in wrk redis-server redis-benchmark; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool not installed"; exit 0; }
+done
+ulimit -n "$(ulimit -Hn)"
+seconds=${WRK_SECONDS:-10}
+
+work=$(mktemp -d /tmp/vsbench.XXXXXX)
+SERVER_PID=""
+REDIS_PID=""
+cleanup() {
+    [ -n "$SERVER_PID" ] && stop_sync_server
+    [ -n "$REDIS_PID" ] && stop_redis
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/home/VantorSyncSvc"
+python3 "$here/lib/make_sync_data.py" "$work/home/VantorSyncSvc" 100000 100000
+port=$(free_port)
+start_sync_server "$work/home" "$port" "<log_enabled>1</log_enabled>"
+read -r wl wl_p99 < <(run_wrk 64 "http://127.0.0.1:$port/post_wl_updates" "$here/lib/push_whitelist.lua")
+read -r ts ts_p99 < <(run_wrk 64 "http://127.0.0.1:$port/post_ts_updates" "$here/lib/push_descriptors.lua")
+stop_sync_server; SERVER_PID=""
+
+redis_port=$(free_port)
+start_redis "$work/redis" "$redis_port"
+# A short first run sizes the measured one to about the same duration as the pushes above.
+read -r pilot _ < <(run_redis_sadd "$redis_port" 64 5000)
+requests=$(python3 -c "print(min(3000000, max(10000, int(float('$pilot') * $seconds))))")
+read -r sadd sadd_p99 < <(run_redis_sadd "$redis_port" 64 "$requests")
+stop_redis; REDIS_PID=""
+
+echo "whitelist pushes (10 keys, 100,000 keys, full history): ${wl}/s p99 ${wl_p99} ms"
+echo "redis SADD, appendfsync always, 64 clients: ${sadd}/s p99 ${sadd_p99} ms"
+echo "whitelist pushes vs redis: rate ratio $(ratio "$wl" "$sadd") (target >= 0.1), p99 ratio $(ratio "$wl_p99" "$sadd_p99")"
+echo "training-database pushes (10 descriptors of 50 values): ${ts}/s p99 ${ts_p99} ms (target: 10x the rate before group commit)"
