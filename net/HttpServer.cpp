@@ -2,6 +2,7 @@
 
 #include "http/IOB.h"
 #include "http/MessageText.h"
+#include "metrics/Metrics.h"
 #include "net/ServerSocket.h"
 
 using HTTPParser::HTTPRequest;
@@ -39,6 +40,8 @@ void HttpServer::handleRequest(std::unique_ptr<RequestItem> item) {
         makeFailureResponse(response);
         response.serialize(bytes);
     }
+    Metrics::instance().requestAnswered(item->request.getPath(), response.getStatusCode(),
+                                        item->request.getBody().length(), bytes.length());
     if (responder() != nullptr) {
         // A connection that went away meanwhile simply drops the answer.
         responder()->sendResponse(item->sessionId, bytes, response.getCloseAfterSend());

@@ -1,6 +1,7 @@
 #include "apps/VantorSyncSvc/SyncService.h"
 
 #include "apps/VantorSyncSvc/SvcLog.h"
+#include "metrics/Metrics.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -103,6 +104,7 @@ bool SyncService::postWhitelistUpdates(const HTTPParser::IOB& requestBody, uint3
     if (ok)
         whitelist_.trimHistory(values.commonWhitelistMaxSize);
     // A push is acknowledged only once it is on disk: a failed save fails the request.
+    SaveTimer timer(Metrics::Collection::Whitelist);
     if (!whitelist_.save(dataFolder()))
         ok = false;
     return ok;
@@ -126,6 +128,7 @@ bool SyncService::postTrainingDbUpdates(const HTTPParser::IOB& requestBody, uint
     bool ok = trainingDb_.postUpdates(requestBody, newIndex);
     if (ok)
         trainingDb_.trimHistory(static_cast<uint32_t>(values.commonTrainingDbMaxSize));
+    SaveTimer timer(Metrics::Collection::TrainingDb);
     if (!trainingDb_.reopen())
         ok = false;
     return ok;
@@ -136,6 +139,12 @@ int32_t SyncService::whitelistCount() {
 }
 int32_t SyncService::trainingDbCount() {
     return trainingDb_.count();
+}
+size_t SyncService::whitelistKeyCount() {
+    return whitelist_.keyCount();
+}
+size_t SyncService::trainingDbDescriptorCount() {
+    return trainingDb_.descriptorCount();
 }
 void SyncService::clearWhitelist() {
     whitelist_.clear();

@@ -14,6 +14,7 @@
 #include "apps/VantorSyncSvc/ManagementEndpoint.h"
 #include "apps/VantorSyncSvc/Registration.h"
 #include "apps/VantorSyncSvc/ServiceEvents.h"
+#include "apps/VantorSyncSvc/ServiceMetrics.h"
 #include "apps/VantorSyncSvc/StopSignals.h"
 #include "apps/VantorSyncSvc/SyncService.h"
 #include "apps/VantorSyncSvc/SystemAccount.h"
@@ -66,6 +67,7 @@ std::string currentProgramPath() {
 
 int CVantorSyncSvcModule::run(const std::string& commandLine) {
     ModuleCommand command = chooseModuleCommand(commandLine);
+    metricsAddress_ = ServiceMetrics::requestedAddress(commandLine);
     switch (command) {
         case ModuleCommand::Help:
             std::printf("%s", kServiceUsage);
@@ -174,6 +176,17 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
     service.startup();
     std::string state = serverStateLine(service);
     std::printf("%s\n", state.c_str());
+    ServiceMetrics metrics;
+    if (!metricsAddress_.empty()) {
+        std::string error;
+        if (metrics.start(metricsAddress_, error)) {
+            std::printf("VantorSyncSvc: metrics on http://%s/metrics\n",
+                        metrics.boundAddress().c_str());
+        } else {
+            // Like a sync port that cannot be bound: the service runs on without it.
+            std::printf("VantorSyncSvc: %s; running without metrics\n", error.c_str());
+        }
+    }
     std::fflush(stdout);
 
     // The idle monitor's time-out reaches the endpoint, so the monitor is always
@@ -249,6 +262,7 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
 
     if (serviceMode)
         ServiceEvents::notifyStopping("Stopping");
+    metrics.stop();
     service.shutdown();
     endpoint.reset();
     if (serviceMode)
