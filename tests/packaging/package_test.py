@@ -16,6 +16,9 @@ import unittest
 
 FOLDER = None  # set from argv
 MAX_EXPOSURE = 2.0
+# Warnings kept on purpose: users at the console may manage the service, as on the
+# machines the console is made for.
+KNOWN_WARNINGS = ("dbus-policy-at-console",)
 
 SERVER_FILES = {
     "./usr/sbin/VantorSyncSvc",
@@ -104,13 +107,16 @@ class PackageTest(unittest.TestCase):
         # Removal without purge leaves the data.
         self.assertEqual(postrm.count("/var/lib/VantorSyncSvc"), 1)
 
-    def test_lintian_reports_no_errors(self):
+    def test_lintian_reports_no_errors_and_only_the_known_warnings(self):
         if not shutil.which("lintian"):
             self.skipTest("lintian is not installed")
         for name in ("vantorsync-server", "vantorsync-console"):
-            result = run("lintian", "--no-tag-display-limit", package(name))
-            errors = [line for line in result.stdout.splitlines() if line.startswith("E:")]
-            self.assertEqual(errors, [], name + ":\n" + result.stdout + result.stderr)
+            result = run("lintian", "--tag-display-limit", "0", package(name))
+            tags = [line for line in result.stdout.splitlines() if line[:2] in ("E:", "W:")]
+            unexpected = [line for line in tags
+                          if not any(tag in line for tag in KNOWN_WARNINGS)
+                          or line.startswith("E:")]
+            self.assertEqual(unexpected, [], name + ":\n" + result.stdout + result.stderr)
 
     def test_installed_unit_verifies_and_is_confined(self):
         if not shutil.which("systemd-analyze"):
