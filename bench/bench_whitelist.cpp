@@ -112,9 +112,8 @@ void BM_PushTrimSave(benchmark::State& state) {
             body.append(record, sizeof(record));
         }
         uint32_t newIndex = 0;
-        s.store.postUpdates(body, newIndex);
-        s.store.trimHistory(kHistoryLimit);
-        if (!s.store.save(s.folder))
+        // The push as the service makes it: applied, saved trimmed, then trimmed.
+        if (!s.store.push(body, kHistoryLimit, s.folder, newIndex))
             state.SkipWithError("save failed");
         bytesWritten = double(FileSystem::fileSize(s.folder + CommonWhitelist::kKeysFileName) +
                               FileSystem::fileSize(s.folder + CommonWhitelist::kHistoryFileName));

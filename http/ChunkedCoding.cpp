@@ -11,17 +11,23 @@ namespace {
 
 constexpr uint32_t kChunkSize = 256;
 
-// Reads the size at the start of a chunk line (leading blanks skipped, stops at the
-// first non-hex byte so extensions are ignored). A sign or a size no buffer could
-// hold is malformed.
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Reads the size at the start of a chunk line (leading blanks skipped). After the
+// hex digits only blanks, an extension after ";" or the line's CR may follow. A line
+// without digits, with a sign or other bytes behind the digits, or with a size no
+// buffer could hold is malformed: two readers could disagree about where it ends.
 bool readChunkSize(const char* line, uint32_t lineLength, uint64_t* size) {
+    if (lineLength > 0 && line[lineLength - 1] == '\r')
+        --lineLength;
     uint32_t i = 0;
-    while (i < lineLength && (line[i] == ' ' || line[i] == '\t'))
+    while (i < lineLength && isBlank(line[i]))
         ++i;
-    if (i < lineLength && (line[i] == '-' || line[i] == '+'))
-        return false;
     uint64_t value = 0;
-    for (; i < lineLength; ++i) {
+    uint32_t digits = 0;
+    for (; i < lineLength; ++i, ++digits) {
         int digit = hexDigitValue(line[i]);
         if (digit < 0)
             break;
@@ -29,8 +35,28 @@ bool readChunkSize(const char* line, uint32_t lineLength, uint64_t* size) {
         if (value > IOB::kDefaultLengthLimit)
             return false;
     }
+    if (digits == 0)
+        return false;
+    while (i < lineLength && isBlank(line[i]))
+        ++i;
+    if (i < lineLength && line[i] != ';')
+        return false;
     *size = value;
     return true;
+}
+
+// The line break behind a chunk's data: CR LF, or a bare LF. Returns its length,
+// 0 when it is something else, -1 when its bytes have not all arrived.
+int dataLineBreak(const char* data, uint64_t at, uint32_t length) {
+    if (at >= length)
+        return -1;
+    if (data[at] == '\n')
+        return 1;
+    if (data[at] != '\r')
+        return 0;
+    if (at + 1 >= length)
+        return -1;
+    return data[at + 1] == '\n' ? 2 : 0;
 }
 
 }  // namespace
@@ -39,9 +65,13 @@ int scanChunked(const char* data, uint32_t length, uint32_t* position, IOB* out)
     uint32_t i = *position;
     while (i < length) {
         const void* found = std::memchr(data + i, '\n', length - i);
-        if (found == nullptr)
-            return kChunkIncompleteLine;
+        if (found == nullptr) {
+            // A size line cannot be this long; waiting on would only rescan it.
+            return length - i > kMaxChunkLineLength ? kChunkMalformed : kChunkIncompleteLine;
+        }
         uint32_t lineFeed = static_cast<uint32_t>(static_cast<const char*>(found) - data);
+        if (lineFeed - i > kMaxChunkLineLength)
+            return kChunkMalformed;
         uint64_t size = 0;
         if (!readChunkSize(data + i, lineFeed - i, &size))
             return kChunkMalformed;
@@ -53,14 +83,17 @@ int scanChunked(const char* data, uint32_t length, uint32_t* position, IOB* out)
         uint64_t end = dataStart + size;
         if (end > length)
             return kChunkIncompleteData;
-        // The chunk counts as taken only once its CR LF is there, so a resumed
+        // The chunk counts as taken only once its line break is there, so a resumed
         // scan never starts inside chunk data nor appends a chunk twice.
-        if (end + 2 > length)
+        int lineBreak = dataLineBreak(data, end, length);
+        if (lineBreak < 0)
             return kChunkIncompleteLine;
+        if (lineBreak == 0)
+            return kChunkMalformed;
         if (out != nullptr && !out->append(data + dataStart, static_cast<uint32_t>(size))) {
             return kChunkMalformed;
         }
-        i = static_cast<uint32_t>(end + 2);
+        i = static_cast<uint32_t>(end + uint64_t(lineBreak));
         *position = i;
     }
     return kChunkIncompleteLine;
@@ -73,8 +106,8 @@ int decodeChunked(const char* data, int length, IOB* out) {
     return scanChunked(data, static_cast<uint32_t>(length), &position, out);
 }
 
-bool findTrailerEnd(const char* data, uint32_t length, uint32_t start, uint32_t* end) {
-    uint32_t i = start;
+bool findTrailerEnd(const char* data, uint32_t length, uint32_t* position, uint32_t* end) {
+    uint32_t i = *position;
     while (i < length) {
         const void* found = std::memchr(data + i, '\n', length - i);
         if (found == nullptr)
@@ -82,6 +115,8 @@ bool findTrailerEnd(const char* data, uint32_t length, uint32_t start, uint32_t*
         uint32_t lineFeed = static_cast<uint32_t>(static_cast<const char*>(found) - data);
         bool emptyLine = lineFeed == i || (lineFeed == i + 1 && data[i] == '\r');
         i = lineFeed + 1;
+        // Whole lines are behind us: the next search starts here, not at the start.
+        *position = i;
         if (emptyLine) {
             *end = i;
             return true;

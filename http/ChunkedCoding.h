@@ -8,11 +8,15 @@ namespace HTTPParser {
 
 // Results of a chunk scan. Both "incomplete" results mean more bytes are needed.
 enum ChunkScanResult : int {
-    kChunkMalformed = -1,      // negative or oversized chunk size: the body can never be valid
+    kChunkMalformed = -1,      // a size line without digits, with a sign, garbage or an
+                               // oversized size, or chunk data without its line break
     kChunkIncompleteData = 0,  // a chunk's data has not fully arrived
     kChunkIncompleteLine = 1,  // a chunk-size line has not fully arrived
     kChunkComplete = 2,        // the last chunk (size 0) was found
 };
+
+// A chunk-size line with its extensions is never longer than this.
+constexpr uint32_t kMaxChunkLineLength = 4096;
 
 // Scans chunked data from *position, which must be the start of a chunk-size line,
 // appending chunk data to out when given. On return *position is the start of the
@@ -24,8 +28,11 @@ int scanChunked(const char* data, uint32_t length, uint32_t* position, IOB* out)
 int decodeChunked(const char* data, int length, IOB* out);
 
 // Finds the end of the trailer section that follows the last chunk: the byte behind
-// the empty line. Returns false while that empty line has not arrived.
-bool findTrailerEnd(const char* data, uint32_t length, uint32_t start, uint32_t* end);
+// the empty line. Starts at *position (the byte behind the last chunk's line at
+// first) and leaves it behind the last whole line seen, so a search resumed when
+// more bytes arrive does not read the same lines again. Returns false while that
+// empty line has not arrived.
+bool findTrailerEnd(const char* data, uint32_t length, uint32_t* position, uint32_t* end);
 
 // Writes body as chunks of 256 bytes followed by the last chunk and an empty line.
 bool encodeChunked(const IOB& body, IOB& out);

@@ -6,6 +6,7 @@
 
 #include "http/ChunkedCoding.h"
 #include "http/ContentCoding.h"
+#include "http/MessageFraming.h"
 #include "http/MessageText.h"
 #include "platform/NumberText.h"
 
@@ -15,7 +16,6 @@ namespace {
 
 const char kContentLength[] = "Content-Length";
 const char kContentEncoding[] = "Content-Encoding";
-const char kTransferEncoding[] = "Transfer-Encoding";
 const char kDecodeFailed[] = "decode_failed";
 
 }  // namespace
@@ -37,8 +37,7 @@ HTTPObject& HTTPObject::operator=(const HTTPObject& other) {
 }
 
 bool HTTPObject::hasChunkedTransferCoding() const {
-    const HeaderField* field = headers_.find(kTransferEncoding);
-    return field != nullptr && equalsIgnoringCase(field->value, "chunked");
+    return lastCodingIsChunked(headers_);
 }
 
 bool HTTPObject::hasKnownContentCoding() const {
@@ -87,6 +86,7 @@ bool HTTPObject::serialize(IOB& out) {
         return false;
     if (!out.append("\r\n", 2))
         return false;
+    serializedHeadLength_ = out.length();
     if (chunked_)
         return encodeChunked(sent, out);
     return sent.length() == 0 || out.append(sent.data(), sent.length());

@@ -31,6 +31,8 @@ class HTTPObject {
     IOB& getBody() { return body_; }
     const IOB& getBody() const { return body_; }
     bool isChunked() const { return chunked_; }
+    // Where the body starts in the bytes of the last serialize: what a HEAD answer keeps.
+    uint32_t serializedHeadLength() const { return serializedHeadLength_; }
     bool isEncoded() const { return encoded_; }
 
   protected:
@@ -43,6 +45,7 @@ class HTTPObject {
 
     bool chunked_ = false;
     bool encoded_ = false;
+    uint32_t serializedHeadLength_ = 0;
     std::string firstLine_;
     Header headers_;
     IOB body_;

@@ -1,5 +1,6 @@
 #include "http/HTTPRequest.h"
 
+#include "http/MessageFraming.h"
 #include "http/MessageText.h"
 
 namespace HTTPParser {
@@ -14,6 +15,15 @@ void HTTPRequest::setFirstLine(const std::string& line) {
     if (secondBlank == std::string::npos)
         return;
     target_ = line.substr(firstBlank + 1, secondBlank - firstBlank - 1);
+    version_ = line.substr(secondBlank + 1);
+}
+
+bool HTTPRequest::keepsConnection() const {
+    if (hasListToken(headers(), "Connection", "close"))
+        return false;
+    if (equalsIgnoringCase(version_, "HTTP/1.0"))
+        return hasListToken(headers(), "Connection", "keep-alive");
+    return true;
 }
 
 std::string HTTPRequest::getPath() const {

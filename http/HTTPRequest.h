@@ -6,7 +6,8 @@
 
 namespace HTTPParser {
 
-// A request: the request line split into method and target.
+// A request: the request line split into method, target and version, and the
+// address of the peer that sent it as the connection knows it.
 class HTTPRequest : public HTTPObject {
   public:
     HTTPRequest() = default;
@@ -20,6 +21,14 @@ class HTTPRequest : public HTTPObject {
 
     std::string getMethod() const { return method_; }
     const std::string& getTarget() const { return target_; }
+    // The text after the second blank of the request line, e.g. "HTTP/1.1".
+    const std::string& getVersion() const { return version_; }
+    // Whether the client keeps the connection open after the answer: not when it
+    // sent "Connection: close", nor as an HTTP/1.0 client without "keep-alive".
+    bool keepsConnection() const;
+    // Set by the connection, never from anything the client sent.
+    const std::string& getPeerAddress() const { return peerAddress_; }
+    void setPeerAddress(const std::string& address) { peerAddress_ = address; }
     // The target before any "?", percent-decoded, "+" read as a blank.
     std::string getPath() const;
 
@@ -28,6 +37,8 @@ class HTTPRequest : public HTTPObject {
   private:
     std::string method_ = "GET";
     std::string target_;
+    std::string version_;
+    std::string peerAddress_;
 };
 
 }  // namespace HTTPParser

@@ -2,78 +2,188 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "http/ChunkedCoding.h"
+#include "http/MessageFraming.h"
 #include "http/MessageText.h"
-#include "platform/NumberText.h"
 
 namespace HTTPParser {
 
 namespace {
 
-const char kHeadEnd[] = "\r\n\r\n";
-// A head that has not ended within this many bytes is not from a real client; holding
-// more per connection would let a few connections claim the memory of many.
-constexpr uint32_t kMaxHeadLength = 1024 * 1024;
-constexpr uint32_t kKeptBlockSize = 64 * 1024;
+constexpr uint64_t kFirstBlockSize = 1024;
+
+uint32_t countLines(const char* data, uint32_t length) {
+    uint32_t lines = 0;
+    for (const char* at = data; at < data + length; ++at) {
+        at = static_cast<const char*>(std::memchr(at, '\n', size_t(data + length - at)));
+        if (at == nullptr)
+            break;
+        ++lines;
+    }
+    return lines;
+}
 
 }  // namespace
 
+HTTPRequestReader::~HTTPRequestReader() {
+    emptyBuffer();
+}
+
+void HTTPRequestReader::setLimits(uint32_t maxHeaderFields, BufferBudget* budget) {
+    maxHeaderFields_ = maxHeaderFields;
+    if (budget_ != nullptr)
+        budget_->release(charged_);
+    budget_ = budget;
+    if (budget_ != nullptr)
+        budget_->charge(charged_);
+}
+
 void HTTPRequestReader::feed(const char* data, int length) {
-    if (state_ == Failed || data == nullptr || length <= 0)
+    if (state_ == Failed || state_ == Refused || data == nullptr || length <= 0)
         return;
     compact();
-    if (!buffer_.append(data, static_cast<uint32_t>(length))) {
+    uint64_t needed = uint64_t(buffer_.length()) + uint32_t(length) + 1;
+    if (needed > buffer_.lengthLimit()) {
         // The request (with what follows it) cannot fit into any buffer; waiting for
         // more bytes would hang the connection.
         state_ = Failed;
         return;
     }
+    if (!makeRoom(needed)) {
+        // A body under way gets the failure answer; anything less is just closed.
+        state_ = state_ == Body ? Refused : Failed;
+        return;
+    }
+    buffer_.append(data, static_cast<uint32_t>(length));
     advance();
 }
 
+bool HTTPRequestReader::makeRoom(uint64_t needed) {
+    if (needed <= buffer_.capacity())
+        return true;
+    uint64_t size = std::max<uint64_t>(buffer_.capacity(), kFirstBlockSize);
+    while (size < needed)
+        size *= 2;
+    // A body of known length gets exactly its block, grown once.
+    if (expectedLength_ >= needed)
+        size = expectedLength_;
+    size = std::min<uint64_t>(size, buffer_.lengthLimit());
+    uint64_t charge = size > kFreeAllowance ? size - kFreeAllowance : 0;
+    uint64_t extra = charge > charged_ ? charge - charged_ : 0;
+    if (extra > 0 && budget_ != nullptr && !budget_->tryCharge(extra))
+        return false;
+    if (!buffer_.reserve(static_cast<uint32_t>(size))) {
+        if (extra > 0 && budget_ != nullptr)
+            budget_->release(extra);
+        return false;
+    }
+    charged_ += extra;
+    return true;
+}
+
 void HTTPRequestReader::advance() {
-    if (state_ == Idle && currentLength() > 0)
-        state_ = Head;
-    if (state_ == Head) {
-        // Resume the search a few bytes back: the marker may straddle two pieces.
-        uint32_t from = headScanFrom_;
-        const char* found = nullptr;
-        if (currentLength() >= from + 4) {
-            found = static_cast<const char*>(
-                memmem(current() + from, currentLength() - from, kHeadEnd, 4));
+    if (state_ == Idle) {
+        // Empty lines before a request line are skipped, as clients may send them
+        // after a body.
+        while (currentLength() > 0) {
+            if (current()[0] == '\n') {
+                ++start_;
+            } else if (current()[0] == '\r' && currentLength() >= 2 && current()[1] == '\n') {
+                start_ += 2;
+            } else {
+                break;
+            }
         }
-        if (found == nullptr) {
-            headScanFrom_ = currentLength() > 3 ? currentLength() - 3 : 0;
+        if (currentLength() == 0 || (currentLength() == 1 && current()[0] == '\r'))
+            return;
+        state_ = Head;
+    }
+    if (state_ == Head) {
+        uint32_t headEnd = 0;
+        if (!findHeadEnd(&headEnd)) {
             if (currentLength() > kMaxHeadLength)
                 state_ = Failed;
             return;
         }
-        parseHead(static_cast<uint32_t>(found - current()) + 4);
+        parseHead(headEnd);
         return;
     }
     if (state_ == Body)
         checkBody();
 }
 
+bool HTTPRequestReader::findHeadEnd(uint32_t* headEnd) {
+    const char* data = current();
+    uint32_t length = currentLength();
+    uint32_t i = headScanFrom_;
+    while (i < length) {
+        const void* found = std::memchr(data + i, '\n', length - i);
+        if (found == nullptr)
+            break;
+        uint32_t lineFeed = static_cast<uint32_t>(static_cast<const char*>(found) - data);
+        uint32_t next = lineFeed + 1;
+        // The line after this line feed is empty when it is a bare LF or CR LF.
+        if (next < length && data[next] == '\n') {
+            *headEnd = next + 1;
+            return true;
+        }
+        if (next + 1 < length && data[next] == '\r' && data[next + 1] == '\n') {
+            *headEnd = next + 2;
+            return true;
+        }
+        if (next >= length || (next + 1 >= length && data[next] == '\r')) {
+            // Too few bytes to tell: look at this line feed again next time.
+            headScanFrom_ = lineFeed;
+            return false;
+        }
+        i = next;
+    }
+    headScanFrom_ = length;
+    return false;
+}
+
 void HTTPRequestReader::parseHead(uint32_t headEnd) {
+    if (headEnd > kMaxHeadLength) {
+        state_ = Failed;
+        return;
+    }
+    // Counted before anything is stored, so a head of countless tiny fields costs
+    // one pass over its bytes: the request line and the empty line, then the fields.
+    if (countLines(current(), headEnd) > maxHeaderFields_ + 2) {
+        state_ = Failed;
+        return;
+    }
     std::string firstLine;
     headers_.clear();
     // Only the head is read here; the body bytes behind it are not header lines.
     bodyOffset_ = readHead(current(), headEnd, firstLine, headers_);
-    const HeaderField* transfer = headers_.find("Transfer-Encoding");
-    chunked_ = transfer != nullptr && equalsIgnoringCase(transfer->value, "chunked");
-    const HeaderField* length = headers_.find("Content-Length");
-    contentLength_ = length != nullptr ? leadingNumber64(length->value) : 0;
-    chunkScanFrom_ = 0;
-    state_ = Body;
-    if (!chunked_ && contentLength_ > 0 &&
-        uint64_t(bodyOffset_) + uint64_t(contentLength_) + 1 > buffer_.lengthLimit()) {
+    MessageFraming framing = readFraming(headers_);
+    if (framing.kind == MessageFraming::Invalid) {
         state_ = Failed;
         return;
     }
+    chunked_ = framing.kind == MessageFraming::Chunked;
+    contentLength_ = framing.contentLength;
+    chunkScanFrom_ = 0;
+    if (!chunked_ && contentLength_ > 0) {
+        uint64_t total = uint64_t(bodyOffset_) + uint64_t(contentLength_) + 1;
+        if (total > buffer_.lengthLimit()) {
+            state_ = Failed;
+            return;
+        }
+        compact();
+        expectedLength_ = total;
+        // The whole body is claimed now: once admitted, a transfer always finishes.
+        if (!makeRoom(total)) {
+            state_ = Refused;
+            return;
+        }
+    }
+    state_ = Body;
     checkBody();
     if (state_ == Body) {
         const HeaderField* expect = headers_.find("Expect");
@@ -104,10 +214,17 @@ void HTTPRequestReader::checkBody() {
         if (result != kChunkComplete)
             return;
         chunkedBodyEnd_ = chunkScanFrom_;
+        trailerScanFrom_ = chunkedBodyEnd_;
     }
     // The message ends with the empty line behind the optional trailer fields.
     uint32_t trailerEnd = 0;
-    if (findTrailerEnd(body, available, chunkedBodyEnd_, &trailerEnd)) {
+    bool found = findTrailerEnd(body, available, &trailerScanFrom_, &trailerEnd);
+    // Judged by the trailer's own length, so the verdict does not depend on how the
+    // bytes were cut into reads.
+    uint32_t trailerLength = (found ? trailerEnd : available) - chunkedBodyEnd_;
+    if (trailerLength > kMaxHeadLength) {
+        state_ = Failed;
+    } else if (found) {
         requestEnd_ = bodyOffset_ + trailerEnd;
         state_ = Complete;
     }
@@ -125,6 +242,9 @@ bool HTTPRequestReader::buildRequest(HTTPRequest& request) const {
     body.clear();
     const char* bodyData = current() + bodyStart;
     uint32_t bodyLength = requestEnd_ - bodyStart;
+    // One block of the right size: a large body is not grown by doubling.
+    if (bodyLength > 0 && !body.reserve(bodyLength + 1))
+        return false;
     if (chunked_) {
         uint32_t position = 0;
         scanChunked(bodyData, bodyLength, &position, &body);
@@ -145,6 +265,13 @@ void HTTPRequestReader::nextRequest() {
         emptyBuffer();
         return;
     }
+    if (buffer_.capacity() > kFreeAllowance && currentLength() < kFreeAllowance / 2) {
+        // A few bytes of the next request must not keep a large block alive.
+        IOB rest;
+        rest.append(current(), currentLength());
+        emptyBuffer();
+        buffer_ = std::move(rest);
+    }
     advance();
 }
 
@@ -161,21 +288,21 @@ void HTTPRequestReader::forgetCurrentRequest() {
     headScanFrom_ = 0;
     chunkScanFrom_ = 0;
     chunkedBodyEnd_ = 0;
+    trailerScanFrom_ = 0;
+    expectedLength_ = 0;
     requestEnd_ = 0;
     continueRequested_ = false;
     state_ = Idle;
 }
 
 void HTTPRequestReader::emptyBuffer() {
-    // A keep-alive connection reuses a small block for every request; a block grown
-    // for a large body is given back instead of held while the client idles.
-    if (buffer_.capacity() > kKeptBlockSize) {
-        buffer_ = IOB();  // clear() would keep the block
-    } else {
-        buffer_.setLength(0);
-        if (buffer_.data() != nullptr)
-            buffer_.data()[0] = 0;
+    // An idle keep-alive connection holds no block at all.
+    if (budget_ != nullptr) {
+        budget_->release(charged_);
+        budget_->noteFreed(buffer_.capacity());
     }
+    charged_ = 0;
+    buffer_ = IOB();  // clear() would keep the block
     start_ = 0;
 }
 

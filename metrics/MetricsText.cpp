@@ -50,8 +50,9 @@ std::string label(const char* name, const std::string& value) {
 
 void writeSaveHistogram(Writer& out, const Metrics::Snapshot& snapshot) {
     const char* name = "vantorsync_store_save_seconds";
-    out.header(name, "histogram",
-               "Time to make an accepted push durable (store files written and synced).");
+    out.header(
+        name, "histogram",
+        "Time of a push to the store: records applied, history trimmed, files written and synced.");
     for (int c = 0; c < 2; ++c) {
         const Metrics::SaveHistogram& histogram = snapshot.saves[c];
         std::string collection = label("collection", kCollections[c]);

@@ -1,12 +1,22 @@
 #include "net/HTTPSession.h"
 
+#include "metrics/Metrics.h"
 #include "net/RequestHandler.h"
 
 namespace {
 
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+// The server's one failure answer, for a request the buffer budget has no room for.
+const char kRefusal[] =
+    "HTTP/1.1 500 Request failed\r\nContent-Type: text/html\r\nConnection: close\r\n"
+    "Content-Length: 0\r\n\r\n";
 
 }  // namespace
+
+void HTTPSession::configure(HTTPParser::BufferBudget* budget, uint32_t maxHeaderFields) {
+    Session::configure(budget, maxHeaderFields);
+    reader_.setLimits(maxHeaderFields, budget);
+}
 
 bool HTTPSession::onData(const char* data, int length) {
     reader_.feed(data, length);
@@ -20,6 +30,13 @@ bool HTTPSession::onSendDrained() {
 bool HTTPSession::processReader() {
     if (reader_.isFailed())
         return false;
+    if (reader_.isRefused()) {
+        if (!refusalCounted_)
+            Metrics::instance().closedForBudget();
+        refusalCounted_ = true;
+        queueSend(kRefusal, sizeof kRefusal - 1, true);
+        return true;
+    }
     if (reader_.takeContinueRequest()) {
         return queueSend(kContinue, sizeof kContinue - 1);
     }
@@ -29,12 +46,15 @@ bool HTTPSession::processReader() {
     HTTPParser::HTTPRequest request;
     if (!reader_.buildRequest(request))
         return false;
-    request.add("Remote-IP", peerAddress());
+    // The peer is what the connection says, never what the client claims.
+    request.headers().remove("Remote-IP");
+    request.setPeerAddress(peerAddress());
     if (owner() == nullptr)
         return false;
     // Marked first: the worker may answer before enqueue returns.
     setAwaitingResponse();
-    if (!owner()->enqueue(sessionId(), request))
+    chargeInFlight(request.getBody().capacity());
+    if (!owner()->enqueue(sessionId(), std::move(request)))
         return false;
     reader_.nextRequest();
     return true;

@@ -4,7 +4,7 @@
 #include "net/Session.h"
 
 // A connection that speaks HTTP/1.1: assembles requests and hands each complete
-// one, with the peer's address in "Remote-IP", to the request queue.
+// one, with the peer's address as the connection knows it, to the request queue.
 class HTTPSession : public Session {
   public:
     using Session::Session;
@@ -12,10 +12,14 @@ class HTTPSession : public Session {
 
     bool onData(const char* data, int length) override;
     bool onSendDrained() override;
+    bool hasPartialRequest() override { return reader_.isPartial(); }
+    void configure(HTTPParser::BufferBudget* budget, uint32_t maxHeaderFields) override;
 
   private:
     // Acts on the reader's state: interim answer, complete request, or failure.
     bool processReader();
 
     HTTPParser::HTTPRequestReader reader_;
+    // The refusal is counted once, however often the reader is asked again.
+    bool refusalCounted_ = false;
 };

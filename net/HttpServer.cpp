@@ -33,15 +33,29 @@ HTTPResponse HttpServer::respond(const HTTPRequest& request) {
 }
 
 void HttpServer::handleRequest(std::unique_ptr<RequestItem> item) {
-    HTTPResponse response = respond(item->request);
+    const HTTPRequest& request = item->request;
+    HTTPResponse response = respond(request);
+    if (!response.getCloseAfterSend()) {
+        if (!request.keepsConnection()) {
+            response.add("Connection", "close");
+            response.setCloseAfterSend(true);
+        } else if (HTTPParser::equalsIgnoringCase(request.getVersion(), "HTTP/1.0")) {
+            // An HTTP/1.0 client keeps the connection only when told it may.
+            response.add("Connection", "keep-alive");
+        }
+    }
     HTTPParser::IOB bytes;
     if (!response.serialize(bytes)) {
         // A response too large for any buffer cannot be sent; the client learns so.
         makeFailureResponse(response);
         response.serialize(bytes);
     }
-    Metrics::instance().requestAnswered(item->request.getPath(), response.getStatusCode(),
-                                        item->request.getBody().length(), bytes.length());
+    // A HEAD answer is the head a GET would get, with "Content-Length" telling the
+    // body's length, but never the body: the client would read it as the next answer.
+    if (request.getMethod() == "HEAD")
+        bytes.setLength(response.serializedHeadLength());
+    Metrics::instance().requestAnswered(request.getPath(), response.getStatusCode(),
+                                        request.getBody().length(), bytes.length());
     if (responder() != nullptr) {
         // A connection that went away meanwhile simply drops the answer.
         responder()->sendResponse(item->sessionId, bytes, response.getCloseAfterSend());

@@ -28,6 +28,25 @@ bool RequestHandler<T>::enqueue(uint32_t sessionId, const T& request) {
 }
 
 template <class T>
+bool RequestHandler<T>::enqueue(uint32_t sessionId, T&& request) {
+    HTTPParser::IOB body = std::move(request.getBody());
+    AutoLock guard(lock_);
+    if (queue_.size() > queueLimit_)
+        return false;
+    try {
+        auto item = std::make_unique<RequestItem>();
+        item->sessionId = sessionId;
+        item->request = request;
+        item->request.getBody() = std::move(body);
+        queue_.push_back(std::move(item));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    itemSignal_.notify_one();
+    return true;
+}
+
+template <class T>
 bool RequestHandler<T>::start() {
     AutoLock guard(lock_);
     queueLimit_ = kQueueLimit;

@@ -42,6 +42,9 @@ class RequestHandler : public RequestHandlerBase {
     // Queues a copy of request (I-O thread). False when more than kQueueLimit
     // requests are already waiting, or without memory.
     bool enqueue(uint32_t sessionId, const T& request);
+    // The same, taking over the body instead of copying it: a large body is then
+    // held once, not twice.
+    bool enqueue(uint32_t sessionId, T&& request);
 
     // Starts the worker; true when it runs (also when it already ran).
     bool start();

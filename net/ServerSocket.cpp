@@ -8,9 +8,12 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <malloc.h>
+
 #include <climits>
 #include <new>
 
+#include "metrics/Metrics.h"
 #include "net/HTTPSession.h"
 #include "net/NetworkException.h"
 #include "net/ThreadStarter.h"
@@ -19,6 +22,10 @@
 namespace {
 
 constexpr int kEventsPerWait = 256;
+// After a burst the allocator may still hold freed memory below the trim hint; once
+// the server has been quiet this long with that much freed, it is handed back too.
+constexpr int kQuietTrimDelayMs = 1000;
+constexpr uint64_t kQuietTrimBytes = 1024 * 1024;
 // After the process runs out of descriptors the listener pauses this long, instead
 // of spinning on a listening socket that stays readable.
 constexpr int kAcceptBackoffMs = 100;
@@ -55,7 +62,19 @@ void closeFd(int& fd) {
 
 }  // namespace
 
-ServerSocket::ServerSocket() = default;
+ServerSocket::ServerSocket()
+    : limits_(ConnectionLimits::fromEnvironment()), budget_(limits_.bufferBudget) {}
+
+void ServerSocket::setLimits(const ConnectionLimits& limits) {
+    AutoLock guard(lock_);
+    limits_ = limits;
+    budget_.setLimit(limits.bufferBudget);
+}
+
+ConnectionLimits ServerSocket::limits() const {
+    AutoLock guard(lock_);
+    return limits_;
+}
 
 ServerSocket::~ServerSocket() {
     stop();
@@ -66,6 +85,11 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
         return false;
     sessionKind_ = sessionKind;
     receiver_ = receiver;
+    {
+        AutoLock guard(lock_);
+        activeLimits_ = limits_;
+    }
+    stallWatch_.setTimeout(activeLimits_.requestTimeoutMs);
     raiseOpenFileLimit();
 
     int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -160,6 +184,7 @@ void ServerSocket::stop() {
     sessionsBySocket_.clear();
     sessionsById_.clear();
     closeSet_.clear();
+    stallWatch_.clear();
 }
 
 bool ServerSocket::sendResponse(uint32_t sessionId, const HTTPParser::IOB& bytes,
@@ -241,6 +266,13 @@ bool ServerSocket::acceptOne() {
         return true;
     }
     AutoLock guard(lock_);
+    if (sessionsBySocket_.size() >= activeLimits_.maxConnections) {
+        // Closed at once rather than left waiting in the backlog: the client learns
+        // straight away that it has to come back later.
+        ::close(socket);
+        errno = 0;
+        return true;
+    }
     SessionPtr session = createSession(sessionKind_, nextSessionId_, socket, peer);
     if (session == nullptr) {
         ::close(socket);
@@ -271,7 +303,9 @@ ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int 
     char address[INET_ADDRSTRLEN] = "0.0.0.0";
     ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
     try {
-        return std::make_unique<HTTPSession>(socket, id, receiver_, address);
+        auto session = std::make_unique<HTTPSession>(socket, id, receiver_, address);
+        session->configure(&budget_, activeLimits_.maxHeaderFields);
+        return session;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -280,7 +314,12 @@ ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int 
 void ServerSocket::ioLoop() {
     epoll_event events[kEventsPerWait];
     for (;;) {
-        int ready = ::epoll_wait(epollFd_, events, kEventsPerWait, -1);
+        // Without a stalled request in sight the thread sleeps until something happens.
+        int waitMs = stallWatch_.waitMs(StallWatch::nowMs());
+        bool trimPending = budget_.freedSinceTrim() >= kQuietTrimBytes;
+        if (trimPending && (waitMs < 0 || waitMs > kQuietTrimDelayMs))
+            waitMs = kQuietTrimDelayMs;
+        int ready = ::epoll_wait(epollFd_, events, kEventsPerWait, waitMs);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -301,7 +340,14 @@ void ServerSocket::ioLoop() {
         }
         if (woken)
             deliverQueuedResponses();
+        closeStalledSessions();
         closeMarked();
+        if (budget_.takeTrimHint() || (ready == 0 && trimPending)) {
+            // Freed small blocks stay with the allocator otherwise; after an attack
+            // the idle server should shrink back to its idle size.
+            ::malloc_trim(0);
+            budget_.trimmed();
+        }
         if (stopping)
             return;
     }
@@ -325,8 +371,11 @@ void ServerSocket::handleEvents(Session* session, uint32_t events) {
         return;
     }
     // Writable sessions are written by settle.
-    if (!settle(session))
+    if (!settle(session)) {
         markForClose(session);
+        return;
+    }
+    trackProgress(session);
 }
 
 void ServerSocket::deliverQueuedResponses() {
@@ -344,8 +393,13 @@ void ServerSocket::deliverQueuedResponses() {
                 session = found->second;
         }
         // Only this thread destroys sessions, so the pointer stays good without the lock.
-        if (session != nullptr && !session->closing && !settle(session))
+        if (session == nullptr || session->closing)
+            continue;
+        if (settle(session)) {
+            trackProgress(session);
+        } else {
             markForClose(session);
+        }
     }
 }
 
@@ -390,7 +444,23 @@ void ServerSocket::markForClose(Session* session) {
     if (session->closing)
         return;
     session->closing = true;
+    stallWatch_.forget(session);
     closeSet_.push_back(session);
+}
+
+void ServerSocket::trackProgress(Session* session) {
+    bool waitingOnPeer = session->hasUnsentBytes() ||
+                         (!session->isAwaitingResponse() && session->hasPartialRequest());
+    stallWatch_.update(session, waitingOnPeer, session->progressCount(), StallWatch::nowMs());
+}
+
+void ServerSocket::closeStalledSessions() {
+    int64_t now = StallWatch::nowMs();
+    // The rest of the request, or the reading of the answer, never came.
+    while (Session* stalled = stallWatch_.takeOverdue(now)) {
+        Metrics::instance().closedForTimeout();
+        markForClose(stalled);
+    }
 }
 
 void ServerSocket::closeMarked() {
@@ -416,6 +486,7 @@ bool ServerSocket::closeSession(int socket) {
         sessionsBySocket_.erase(found);
         sessionsById_.erase(session->sessionId());
     }
+    stallWatch_.forget(session.get());
     // Out of the registries first: the descriptor number may be reused by the next
     // accept as soon as it is closed.
     ::close(socket);

@@ -9,8 +9,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "http/BufferBudget.h"
 #include "http/HTTPRequest.h"
 #include "http/IOB.h"
+#include "net/ConnectionLimits.h"
+#include "net/StallWatch.h"
 #include "platform/AutoLock.h"
 
 class Session;
@@ -19,7 +22,8 @@ class RequestHandler;
 
 // The TCP side of the sync server: a listener thread accepts connections on one
 // IPv4 port, and one I-O thread serves all of them through epoll, sleeping until a
-// connection is ready or the worker has response bytes for one.
+// connection is ready, the worker has response bytes for one, or a stalled request
+// runs out of time. Idle keep-alive connections hold no buffer and no timer.
 class ServerSocket {
   public:
     using Receiver = RequestHandler<HTTPParser::HTTPRequest>;
@@ -44,6 +48,11 @@ class ServerSocket {
     // Whether a connection from peer is served; every peer is.
     virtual bool acceptFilter(const sockaddr& peer);
 
+    // Replaces the limits read from the environment; takes effect at the next start.
+    void setLimits(const ConnectionLimits& limits);
+    ConnectionLimits limits() const;
+    const HTTPParser::BufferBudget& budget() const { return budget_; }
+
     // The port listened on while started, else 0.
     uint16_t port() const;
     bool isStarted() const;
@@ -65,6 +74,9 @@ class ServerSocket {
     void markForClose(Session* session);
     void closeMarked();
     bool closeSession(int socket);
+    // Watches a session for stalls while it has part of a request or unsent bytes.
+    void trackProgress(Session* session);
+    void closeStalledSessions();
 
     mutable CriticalSection lock_;
     int listenSocket_ = -1;
@@ -78,6 +90,10 @@ class ServerSocket {
     std::unordered_map<uint32_t, Session*> sessionsById_;
     std::vector<uint32_t> responsesWaiting_;  // session ids, under lock_
     std::vector<Session*> closeSet_;          // I-O thread only
+    StallWatch stallWatch_;                   // I-O thread only
+    ConnectionLimits limits_;
+    ConnectionLimits activeLimits_;  // what the running threads use, fixed at start
+    HTTPParser::BufferBudget budget_;
     int sessionKind_ = kHttpSession;
     Receiver* receiver_ = nullptr;
     uint32_t nextSessionId_ = 1;

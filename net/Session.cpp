@@ -24,6 +24,24 @@ Session::Session(int socket, uint32_t sessionId, Owner* owner, std::string peerA
 
 Session::~Session() {
     Metrics::instance().connectionClosed();
+    if (budget_ != nullptr)
+        budget_->release(sendCharged_ + inFlightCharged_);
+}
+
+void Session::configure(HTTPParser::BufferBudget* budget, uint32_t) {
+    budget_ = budget;
+}
+
+void Session::chargeInFlight(uint64_t bytes) {
+    AutoLock guard(lock_);
+    if (budget_ != nullptr)
+        budget_->charge(bytes);
+    inFlightCharged_ += bytes;
+}
+
+uint64_t Session::progressCount() {
+    AutoLock guard(lock_);
+    return progress_;
 }
 
 bool Session::canRead() {
@@ -44,6 +62,10 @@ bool Session::onReadable() {
     for (int round = 0; round < kReadsPerReport && canRead(); ++round) {
         ssize_t received = ::recv(socket_, piece, sizeof piece, 0);
         if (received > 0) {
+            {
+                AutoLock guard(lock_);
+                progress_ += static_cast<uint64_t>(received);
+            }
             if (!onData(piece, static_cast<int>(received)))
                 return false;
             if (static_cast<size_t>(received) < sizeof piece)
@@ -76,6 +98,7 @@ bool Session::onWritable() {
             ::send(socket_, sendBuffer_.data() + sentCount_, length - sentCount_, MSG_NOSIGNAL);
         if (sent > 0) {
             sentCount_ += static_cast<uint32_t>(sent);
+            progress_ += static_cast<uint64_t>(sent);
             continue;
         }
         if (sent < 0 && errno == EINTR)
@@ -84,7 +107,13 @@ bool Session::onWritable() {
         break;
     }
     if (sentCount_ >= length) {
-        sendBuffer_.clear();
+        // The block goes back too: an idle keep-alive connection holds none.
+        if (budget_ != nullptr) {
+            budget_->release(sendCharged_);
+            budget_->noteFreed(sendBuffer_.capacity());
+        }
+        sendCharged_ = 0;
+        sendBuffer_ = HTTPParser::IOB();
         sentCount_ = 0;
         if (closeAfterSend_)
             return false;
@@ -102,12 +131,20 @@ bool Session::queueSend(const char* bytes, uint32_t length, bool closeAfterSend)
     AutoLock guard(lock_);
     awaitingResponse_ = false;
     inputPaused_ = false;
+    if (budget_ != nullptr)
+        budget_->release(inFlightCharged_);
+    inFlightCharged_ = 0;
     if (closeAfterSend)
         closeAfterSend_ = true;
     if (length == 0)
         return true;
-    if (sendBuffer_.append(bytes, length))
+    if (sendBuffer_.append(bytes, length)) {
+        // An answer to an admitted request is always sent, budget or not.
+        if (budget_ != nullptr)
+            budget_->charge(length);
+        sendCharged_ += length;
         return true;
+    }
     // A response that cannot be buffered cannot be delivered; end the connection.
     closeAfterSend_ = true;
     peerFinished_ = true;

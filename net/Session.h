@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 
+#include "http/BufferBudget.h"
 #include "http/HTTPRequest.h"
 #include "http/IOB.h"
 #include "platform/AutoLock.h"
@@ -35,6 +37,11 @@ class Session {
     // Called once the send buffer is empty and no request is being handled: the
     // session may start on bytes it already holds. False closes the connection.
     virtual bool onSendDrained() { return true; }
+    // Part of a request has arrived and the rest has not.
+    virtual bool hasPartialRequest() { return false; }
+    // The budget that buffered bytes are charged to, and the header field cap;
+    // set once, before the first byte is read.
+    virtual void configure(HTTPParser::BufferBudget* budget, uint32_t maxHeaderFields);
 
     // Appends response bytes (worker thread). A response ends the wait for one; with
     // closeAfterSend the connection closes once these bytes are written.
@@ -42,6 +49,11 @@ class Session {
     bool queueSend(const char* bytes, uint32_t length, bool closeAfterSend = false);
     // Marks that a request of this session went to the queue.
     void setAwaitingResponse();
+    // Counts bytes of a request on its way through the queue until its answer comes.
+    void chargeInFlight(uint64_t bytes);
+    // Grows with every byte read or written: the I-O thread compares it to tell a
+    // stalled connection from a slow one.
+    uint64_t progressCount();
 
     bool hasUnsentBytes();
     bool isAwaitingResponse();
@@ -56,12 +68,17 @@ class Session {
     const std::string& peerAddress() const { return peerAddress_; }
     Owner* owner() const { return owner_; }
 
-    // Bookkeeping of the I-O thread, which alone uses these.
+    // Bookkeeping of the I-O thread (and its StallWatch), which alone uses these.
     uint32_t registeredEvents = 0;
     bool closing = false;
+    bool watchedForStall = false;
+    std::list<Session*>::iterator stallPosition;
+    int64_t lastProgressMs = 0;
+    uint64_t seenProgress = 0;
 
   protected:
     bool canRead();
+    HTTPParser::BufferBudget* budget() const { return budget_; }
 
   private:
     int socket_;
@@ -73,6 +90,10 @@ class Session {
     // Readability reported while a request is in flight: stop watching until it is answered.
     bool inputPaused_ = false;
     bool peerFinished_ = false;
+    HTTPParser::BufferBudget* budget_ = nullptr;
+    uint64_t sendCharged_ = 0;
+    uint64_t inFlightCharged_ = 0;
+    uint64_t progress_ = 0;
     uint32_t sessionId_;
     Owner* owner_;
     std::string peerAddress_;

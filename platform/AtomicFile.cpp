@@ -8,6 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/FileOps.h"
+#include "platform/FileSystem.h"
+
 namespace {
 
 std::string parentFolder(const std::string& path) {
@@ -25,7 +28,7 @@ bool syncParentFolder(const std::string& path) {
     int fd = ::open(parentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    bool ok = ::fsync(fd) == 0;
+    bool ok = fileOps().sync(fd) == 0;
     ::close(fd);
     return ok;
 }
@@ -33,12 +36,13 @@ bool syncParentFolder(const std::string& path) {
 bool syncStream(FILE* file) {
     if (file == nullptr)
         return false;
-    if (std::fflush(file) != 0)
+    if (fileOps().flush(file) != 0)
         return false;
-    return ::fsync(fileno(file)) == 0;
+    return fileOps().sync(fileno(file)) == 0;
 }
 
-AtomicFileWriter::AtomicFileWriter(std::string targetPath) : target_(std::move(targetPath)) {}
+AtomicFileWriter::AtomicFileWriter(std::string targetPath, unsigned mode)
+    : target_(std::move(targetPath)), mode_(mode) {}
 
 AtomicFileWriter::~AtomicFileWriter() {
     discard();
@@ -53,8 +57,9 @@ bool AtomicFileWriter::open() {
     int fd = ::mkstemp(name.data());
     if (fd < 0)
         return false;
-    // mkstemp creates 0600; store files are ordinary data files of the service.
-    ::fchmod(fd, 0644);
+    // mkstemp creates 0600; only files meant for other readers are opened up.
+    if (mode_ != 0600)
+        ::fchmod(fd, mode_);
     file_ = ::fdopen(fd, "wb");
     if (file_ == nullptr) {
         ::close(fd);
@@ -63,6 +68,8 @@ bool AtomicFileWriter::open() {
     }
     tempPath_ = name.data();
     failed_ = false;
+    synced_ = false;
+    replaced_ = false;
     return true;
 }
 
@@ -71,9 +78,18 @@ bool AtomicFileWriter::write(const void* data, size_t size) {
         return false;
     if (size == 0)
         return true;
-    if (std::fwrite(data, 1, size, file_) != size)
+    if (fileOps().write(file_, data, 1, size) != size)
         failed_ = true;
     return !failed_;
+}
+
+bool AtomicFileWriter::syncTemporary() {
+    if (file_ == nullptr || failed_)
+        return false;
+    if (!synced_ && !syncStream(file_))
+        failed_ = true;
+    synced_ = !failed_;
+    return synced_;
 }
 
 bool AtomicFileWriter::commit() {
@@ -81,19 +97,19 @@ bool AtomicFileWriter::commit() {
         discard();
         return false;
     }
-    bool ok = syncStream(file_);
+    bool ok = syncTemporary();
     if (std::fclose(file_) != 0)
         ok = false;
     file_ = nullptr;
-    if (!ok || std::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+    if (!ok || fileOps().rename(tempPath_.c_str(), target_.c_str()) != 0) {
         ::unlink(tempPath_.c_str());
         tempPath_.clear();
         return false;
     }
     tempPath_.clear();
-    // The new content is in place; a failed folder sync only weakens durability.
-    syncParentFolder(target_);
-    return true;
+    replaced_ = true;
+    // Until the folder is synced the rename may vanish in a crash, so this is no success.
+    return syncParentFolder(target_);
 }
 
 void AtomicFileWriter::discard() {
@@ -107,11 +123,26 @@ void AtomicFileWriter::discard() {
     }
 }
 
-bool replaceFileContents(const std::string& path, std::string_view content) {
-    AtomicFileWriter writer(path);
+bool replaceFileContents(const std::string& path, std::string_view content, unsigned mode) {
+    AtomicFileWriter writer(path, mode);
     if (!writer.open())
         return false;
     if (!writer.write(content.data(), content.size()))
         return false;
     return writer.commit();
+}
+
+int removeLeftoverTemporaries(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+    const std::string prefix =
+        (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp";
+    // mkstemp's six characters make the name; anything else is not ours to remove.
+    int removed = 0;
+    for (const std::string& name : FileSystem::listFolder(folder)) {
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            FileSystem::removeFile(folder + name))
+            ++removed;
+    }
+    return removed;
 }

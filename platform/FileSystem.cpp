@@ -19,7 +19,7 @@ bool folderExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool createFolders(const std::string& path) {
+bool createFolders(const std::string& path, unsigned mode) {
     if (path.empty())
         return false;
     if (folderExists(path))
@@ -28,7 +28,7 @@ bool createFolders(const std::string& path) {
     while (true) {
         pos = path.find('/', pos + 1);
         std::string part = path.substr(0, pos);
-        if (!part.empty() && ::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+        if (!part.empty() && ::mkdir(part.c_str(), mode_t(mode)) != 0 && errno != EEXIST)
             return false;
         if (pos == std::string::npos)
             break;

@@ -8,7 +8,8 @@ namespace FileSystem {
 bool fileExists(const std::string& path);
 bool folderExists(const std::string& path);
 // Creates the folder and its missing parents; true when it exists afterwards.
-bool createFolders(const std::string& path);
+// Private to the owner by default: the data folder holds the stores and config.xml.
+bool createFolders(const std::string& path, unsigned mode = 0700);
 bool removeFile(const std::string& path);
 // Size in bytes, or -1 when the file cannot be examined.
 long long fileSize(const std::string& path);

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/AtomicFile.h"
-#include "storage/FlatStorage.h"
+#include "storage/TrainingDbOptions.h"
 
 bool CommonTrainingDb::getUpdates(uint32_t startIndex, HTTPParser::IOB& body, uint32_t& newIndex) {
     AutoLock guard(lock_);
@@ -19,22 +18,45 @@ bool CommonTrainingDb::getUpdates(uint32_t startIndex, HTTPParser::IOB& body, ui
     }
 
     body.clear();
-    if (position < history_.size()) {
-        // The records from the first one sent up to the end of the file bound the answer;
-        // reserving that once avoids regrowing a large answer record by record.
-        const int64_t bound = file_.dataSize() - int64_t(history_[position]);
-        if (bound > 0 && bound < int64_t(body.lengthLimit())) {
+    size_t count = history_.size() - position;
+    if (count > 0) {
+        // History entries are consecutive records, so the offsets tell how many whole
+        // records fit one page without reading any of them.
+        const int64_t page = std::min<int64_t>(kPullPageBytes, int64_t(body.lengthLimit()) - 1);
+        const int64_t first = history_[position];
+        if (file_.dataSize() - first > page) {
+            const auto from = history_.begin() + std::ptrdiff_t(position);
+            const auto beyond = std::upper_bound(from + 1, history_.end(), uint32_t(first + page));
+            count = std::max<size_t>(1, size_t(beyond - from) - 1);
+        }
+        const int64_t span =
+            (position + count < history_.size() ? int64_t(history_[position + count])
+                                                : file_.dataSize()) -
+            first;
+        // Reserving the page once avoids regrowing a large answer record by record.
+        if (span > 0 && span < int64_t(body.lengthLimit())) {
             body.setGrowthDoubling(false);
-            if (body.append(nullptr, uint32_t(bound), false))
+            if (body.append(nullptr, uint32_t(span), false))
                 body.setLength(0);
         }
     }
-    // Sending less while still advancing the client's index would lose records for it.
-    if (!file_.appendRecordsTo(history_.data() + position, history_.size() - position, body)) {
+    if (!file_.appendRecordsTo(history_.data() + position, count, body)) {
         body.clear();
         return false;
     }
-    newIndex = last;
+    newIndex = historyBase_ + uint32_t(position + count);
+    return true;
+}
+
+bool CommonTrainingDb::applyLocked(const HTTPParser::IOB& body) {
+    MessageDescriptor descriptor;
+    uint32_t cursor = 0;
+    // The first record that does not parse ends the push; the rest of the body is ignored.
+    while (descriptor.parse(body, cursor)) {
+        descriptor.status = MessageDescriptor::kCurrent;
+        if (!addDescriptor(descriptor))
+            return false;
+    }
     return true;
 }
 
@@ -42,21 +64,47 @@ bool CommonTrainingDb::postUpdates(const HTTPParser::IOB& body, uint32_t& newInd
     AutoLock guard(lock_);
     if (body.length() == 0)
         return true;
-    MessageDescriptor descriptor;
-    uint32_t cursor = 0;
-    bool stored = true;
-    // The first record that does not parse ends the push; the rest of the body is ignored.
-    while (stored && descriptor.parse(body, cursor)) {
-        descriptor.status = MessageDescriptor::kCurrent;
-        stored = addDescriptor(descriptor);
+    const size_t before = history_.size();
+    file_.beginChanges();
+    const bool stored = applyLocked(body);
+    if (!stored) {
+        file_.rollbackChanges();
+        history_.resize(before);
     }
+    file_.endChanges();
     newIndex = historyBase_ + uint32_t(history_.size());
     return stored;
 }
 
+bool CommonTrainingDb::push(const HTTPParser::IOB& body, uint32_t maxSize, uint32_t& newIndex) {
+    AutoLock guard(lock_);
+    const size_t before = history_.size();
+    file_.beginChanges();
+    // Durable before the trim records a new start: the trim may name pushed records.
+    bool ok = applyLocked(body) && file_.syncData() && trimLocked(maxSize);
+    if (!ok) {
+        // A trim that failed changed nothing, so the history ends where the push began.
+        file_.rollbackChanges();
+        history_.resize(before);
+    }
+    file_.endChanges();
+    if (!ok)
+        return false;
+    if (body.length() != 0)
+        newIndex = historyBase_ + uint32_t(history_.size());
+    // The push stands whatever becomes of the compaction, which only saves space, and of
+    // the index file, which only a reopen after a flush reads (a load rebuilds it).
+    compactLocked(maxSize);
+    file_.saveIndex();
+    return true;
+}
+
 bool CommonTrainingDb::addDescriptor(const MessageDescriptor& descriptor) {
     AutoLock guard(lock_);
-    if (!file_.add(descriptor))
+    // A record that only the history's emptying (a clear) put out of reach counts as a
+    // change again when posted anew: as a new record, since the history holds exactly
+    // the records from its start on.
+    if (!file_.add(descriptor, history_.empty() ? file_.dataSize() : 0))
         return false;
     const int32_t offset = file_.find(descriptor.fingerprint, nullptr);
     // Only a newly appended record is a change; a repeat rewrote an older one in place.
@@ -66,37 +114,84 @@ bool CommonTrainingDb::addDescriptor(const MessageDescriptor& descriptor) {
     return true;
 }
 
-void CommonTrainingDb::trimHistory(uint32_t maxSize) {
-    AutoLock guard(lock_);
-    if (history_.size() > maxSize) {
-        const size_t excess = history_.size() - maxSize;
-        historyBase_ += uint32_t(excess);
-        history_.erase(history_.begin(), history_.begin() + excess);
-        // Before the file shrinks, so that a crash never moves clients' indexes backwards.
-        saveHistoryBase();
+uint32_t CommonTrainingDb::firstOffset() const {
+    return history_.empty() ? uint32_t(file_.dataSize()) : history_.front();
+}
+
+bool CommonTrainingDb::saveOptions() {
+    if (folder_.empty())
+        return false;
+    TrainingDbOptions options;
+    options.historyBase = historyBase_;
+    options.firstOffset = firstOffset();
+    return options.write(folder_ + kOptionsFileName);
+}
+
+bool CommonTrainingDb::trimLocked(uint32_t maxSize) {
+    if (history_.size() <= maxSize)
+        return true;
+    const size_t excess = history_.size() - maxSize;
+    // Recorded before memory changes: a crash must never move clients' indexes backwards.
+    TrainingDbOptions options;
+    options.historyBase = historyBase_ + uint32_t(excess);
+    options.firstOffset = excess < history_.size() ? history_[excess] : uint32_t(file_.dataSize());
+    if (folder_.empty())
+        return false;
+    if (!options.write(folder_ + kOptionsFileName)) {
+        // The new file may be in place even so (its folder sync failed): the start on
+        // disk must go back to the one clients were told.
+        saveOptions();
+        return false;
     }
-    const int32_t shift = file_.compact(maxSize);
-    if (shift <= 0)
+    historyBase_ += uint32_t(excess);
+    history_.erase(history_.begin(), history_.begin() + std::ptrdiff_t(excess));
+    return true;
+}
+
+void CommonTrainingDb::compactLocked(uint32_t maxCount) {
+    DescriptorFile::Compaction plan;
+    if (folder_.empty() || !file_.prepareCompaction(maxCount, plan))
         return;
-    // Entries naming dropped records cannot occur with files this store wrote; should a
-    // foreign file produce them, they leave the history as if trimmed.
-    auto kept = std::find_if(history_.begin(), history_.end(),
-                             [shift](uint32_t offset) { return offset >= uint32_t(shift); });
-    if (kept != history_.begin()) {
-        historyBase_ += uint32_t(kept - history_.begin());
-        history_.erase(history_.begin(), kept);
-        saveHistoryBase();
+    // History entries of dropped records leave the history as if trimmed (only a size
+    // compaction drops such records).
+    const auto kept = std::lower_bound(history_.begin(), history_.end(), uint32_t(plan.keepFrom));
+    const size_t dropped = size_t(kept - history_.begin());
+    TrainingDbOptions options;
+    options.historyBase = historyBase_ + uint32_t(dropped);
+    options.firstOffset = kept != history_.end() ? *kept : uint32_t(file_.dataSize());
+    // Which file the start belongs to is told by the copy's inode, so a crash on either
+    // side of the rename finds the start that fits the file in place.
+    options.pendingShift = uint32_t(plan.keepFrom);
+    options.shiftedFileId = plan.newFileId;
+    const bool recorded = options.write(folder_ + kOptionsFileName);
+    // Dropping those entries is right whichever options file survives: the records are
+    // still in the old file, and the indexes before the new base stay unused.
+    historyBase_ += uint32_t(dropped);
+    history_.erase(history_.begin(), kept);
+    if (!recorded) {
+        file_.abandonCompaction(plan);
+        return;
     }
+    if (!file_.finishCompaction(plan))
+        return;
     for (uint32_t& offset : history_)
-        offset -= uint32_t(shift);
+        offset -= uint32_t(plan.keepFrom);
+}
+
+bool CommonTrainingDb::trimHistory(uint32_t maxSize) {
+    AutoLock guard(lock_);
+    if (!trimLocked(maxSize))
+        return false;
+    compactLocked(maxSize);
+    return true;
 }
 
 void CommonTrainingDb::clear() {
     AutoLock guard(lock_);
-    file_.compact(0);
     history_.clear();
     historyBase_ = 0;
-    saveHistoryBase();
+    saveOptions();
+    compactLocked(0);
 }
 
 int32_t CommonTrainingDb::count() {
@@ -104,31 +199,10 @@ int32_t CommonTrainingDb::count() {
     return int32_t(history_.size());
 }
 
-bool CommonTrainingDb::load(const std::string& folder) {
-    AutoLock guard(lock_);
-    folder_ = folder;
-    if (!file_.open(folder + kDataFileName))
-        return false;
-    Storage::FlatStorage options;
-    if (!options.open(folder + kOptionsFileName))
-        return false;
-    uint32_t base = 0;
-    if (options.read(&base, sizeof base, 1) == 1)
-        historyBase_ = base;
-    options.close();
-
-    history_.clear();
-    return file_.readAll([this](uint32_t offset, const MessageDescriptor& descriptor) {
-        // Current records only; superseded ones (1000) were replaced by a later record.
-        if (descriptor.status >= 1 && descriptor.status <= 99)
-            history_.push_back(offset);
-    });
-}
-
 bool CommonTrainingDb::flush() {
     AutoLock guard(lock_);
     bool ok = file_.close();
-    return saveHistoryBase() && ok;
+    return saveOptions() && ok;
 }
 
 bool CommonTrainingDb::reopen() {
@@ -160,10 +234,7 @@ size_t CommonTrainingDb::memoryBytes() {
     return file_.indexMemoryBytes() + history_.capacity() * sizeof(uint32_t);
 }
 
-bool CommonTrainingDb::saveHistoryBase() {
-    if (folder_.empty())
-        return false;
-    const uint32_t base = historyBase_;
-    return replaceFileContents(folder_ + kOptionsFileName,
-                               std::string_view(reinterpret_cast<const char*>(&base), sizeof base));
+void CommonTrainingDb::setCompactionSize(int64_t bytes) {
+    AutoLock guard(lock_);
+    file_.setCompactionSize(bytes);
 }

@@ -20,22 +20,35 @@ class CommonTrainingDb {
     CommonTrainingDb(const CommonTrainingDb&) = delete;
     CommonTrainingDb& operator=(const CommonTrainingDb&) = delete;
 
-    // Replaces body with the records accepted from startIndex on (all held ones when
-    // startIndex lies outside the history). False, with newIndex untouched, when a
-    // record cannot be read or the answer does not fit the body.
+    // Whole records fill at most one page of a pull, so that a client can always make
+    // progress and many clients pulling at once hold little memory each; the largest
+    // record (80,012 bytes) fits a page many times over.
+    static constexpr int64_t kPullPageBytes = 1 << 20;
+
+    // Replaces body with the records accepted from startIndex on (from the oldest held
+    // one when startIndex lies outside the history), as many whole records as fit one
+    // page; newIndex is the index after the last record sent, where the client goes on.
+    // False, with newIndex untouched, when a record cannot be read.
     bool getUpdates(uint32_t startIndex, HTTPParser::IOB& body, uint32_t& newIndex);
     // Stores the descriptors of body up to the first that does not parse. False when
-    // a descriptor could not be written (those before it stay stored).
+    // a descriptor could not be written; nothing of the body is stored then.
     bool postUpdates(const HTTPParser::IOB& body, uint32_t& newIndex);
+    // A whole push as clients see it: stored, made durable and trimmed to maxSize
+    // before it counts; on failure nothing of it is left in memory or in the files.
+    // Compacts the data file afterwards when it holds too much.
+    bool push(const HTTPParser::IOB& body, uint32_t maxSize, uint32_t& newIndex);
     // Stores one parsed descriptor (status set by the caller); false when it could
     // not be written.
     bool addDescriptor(const MessageDescriptor& descriptor);
 
-    void trimHistory(uint32_t maxSize);
+    // False when the new start of the history could not be recorded; nothing changed then.
+    bool trimHistory(uint32_t maxSize);
     void clear();
     int32_t count();
 
-    // folder ends in "/".
+    // folder ends in "/". Rebuilds exactly the history served before the last stop or
+    // crash. Leftover temporary files are removed; a data file with a damaged record
+    // before its end is kept under a new name and only its readable part is loaded.
     bool load(const std::string& folder);
     // Closes the data file with its index and saves the numbering.
     bool flush();
@@ -53,8 +66,17 @@ class CommonTrainingDb {
     static constexpr const char* kDataFileName = "histdata.bin";
     static constexpr const char* kOptionsFileName = "histopt.bin";
 
+    // Data files above this size are compacted (see DescriptorFile).
+    void setCompactionSize(int64_t bytes);
+
   private:
-    bool saveHistoryBase();
+    bool applyLocked(const HTTPParser::IOB& body);
+    bool trimLocked(uint32_t maxSize);
+    void compactLocked(uint32_t maxCount);
+    // Where the history starts in the data file; its end when the history is empty.
+    uint32_t firstOffset() const;
+    bool saveOptions();
+    void setAsideDamagedFile(int64_t damagedAt);
 
     std::string folder_;
     DescriptorFile file_;

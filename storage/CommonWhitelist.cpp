@@ -8,13 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/AtomicFile.h"
-#include "storage/FlatStorage.h"
-
 namespace {
-
-// Keys and records move between files and memory in chunks of this many items.
-constexpr size_t kChunkItems = 8192;
 
 // Grows body by bytes and returns where they start, or nullptr when the body
 // would exceed its length limit (the body is then unchanged).
@@ -90,12 +84,8 @@ bool CommonWhitelist::getUpdates(uint32_t startIndex, HTTPParser::IOB& body, uin
     return true;
 }
 
-bool CommonWhitelist::postUpdates(const HTTPParser::IOB& body, uint32_t& newIndex) {
+bool CommonWhitelist::applyLocked(const HTTPParser::IOB& body) {
     const size_t records = body.length() / WhitelistChange::kSize;
-    if (records == 0)
-        return true;
-    // Each change takes the lock on its own, so management calls are not held
-    // up for the length of a large push.
     const uint8_t* in = body.data();
     for (size_t i = 0; i < records; ++i, in += WhitelistChange::kSize) {
         const WhitelistChange change = WhitelistChange::decode(in);
@@ -103,8 +93,73 @@ bool CommonWhitelist::postUpdates(const HTTPParser::IOB& body, uint32_t& newInde
         if (!applied)
             return false;
     }
-    newIndex = end();
     return true;
+}
+
+bool CommonWhitelist::postUpdates(const HTTPParser::IOB& body, uint32_t& newIndex) {
+    if (body.length() < WhitelistChange::kSize)
+        return true;
+    // The whole push under the lock, so that a failure can take all of it back before
+    // any pull has seen a part of it.
+    AutoLock lock(lock_);
+    const Mark before = mark();
+    if (!applyLocked(body)) {
+        undoSince(before);
+        return false;
+    }
+    newIndex = endLocked();
+    return true;
+}
+
+bool CommonWhitelist::push(const HTTPParser::IOB& body, uint32_t maxHistory,
+                           const std::string& folder, uint32_t& newIndex) {
+    AutoLock lock(lock_);
+    const Mark before = mark();
+    bool savedOver = false;
+    bool ok = applyLocked(body) && saveLocked(folder, maxHistory, savedOver);
+    if (!ok) {
+        undoSince(before);
+        // A rename went through but may not last: the files must not keep a change that
+        // clients are told failed.
+        if (savedOver) {
+            bool ignored = false;
+            saveLocked(folder, UINT32_MAX, ignored);
+        }
+        return false;
+    }
+    historyBase_ += static_cast<uint32_t>(history_.trimTo(maxHistory));
+    if (body.length() >= WhitelistChange::kSize)
+        newIndex = endLocked();
+    return true;
+}
+
+CommonWhitelist::Mark CommonWhitelist::mark() {
+    AutoLock lock(lock_);
+    return Mark{historyBase_, history_.size()};
+}
+
+void CommonWhitelist::rollbackTo(const Mark& mark) {
+    AutoLock lock(lock_);
+    undoSince(mark);
+}
+
+void CommonWhitelist::undoSince(const Mark& mark) {
+    if (mark.base != historyBase_ || mark.size > history_.size())
+        return;  // trimmed or cleared since: there is nothing left to take back
+    try {
+        for (size_t i = history_.size(); i > mark.size; --i) {
+            const WhitelistChange& change = history_[i - 1];
+            if (change.op != 0)
+                keys_.erase(change.key);
+            else
+                keys_.insert(change.key);
+        }
+        history_.cutTo(mark.size);
+    } catch (const std::bad_alloc&) {
+        // Out of memory while putting keys back: the saved state is the last good one.
+        if (!folder_.empty())
+            load(folder_);
+    }
 }
 
 bool CommonWhitelist::addKey(int64_t key) {
@@ -174,128 +229,4 @@ bool CommonWhitelist::containsKey(int64_t key) {
 size_t CommonWhitelist::historyMemoryBytes() {
     AutoLock lock(lock_);
     return history_.memoryBytes();
-}
-
-bool CommonWhitelist::save(const std::string& folder) {
-    AutoLock lock(lock_);
-    // Both files are written to temporary files first and only then renamed into
-    // place, so a crash or a failed write never leaves a truncated store behind.
-    AtomicFileWriter keysFile(folder + kKeysFileName);
-    AtomicFileWriter historyFile(folder + kHistoryFileName);
-    if (!keysFile.open() || !historyFile.open())
-        return false;
-
-    bool ok = true;
-    std::unique_ptr<uint8_t[]> chunk;
-    if constexpr (!Storage::kHostIsLittleEndian)
-        chunk.reset(new uint8_t[kChunkItems * 9]);
-    keys_.forEachRun([&](const int64_t* keys, size_t count) {
-        if constexpr (Storage::kHostIsLittleEndian) {
-            ok = ok && keysFile.write(keys, count * sizeof(int64_t));
-        } else {
-            for (size_t i = 0; i < count; ++i) {
-                Storage::storeLittleEndian64(chunk.get() + 8 * i, uint64_t(keys[i]));
-            }
-            ok = ok && keysFile.write(chunk.get(), count * sizeof(int64_t));
-        }
-    });
-
-    uint8_t base[4];
-    Storage::storeLittleEndian32(base, historyBase_);
-    ok = ok && historyFile.write(base, sizeof(base));
-    if constexpr (Storage::kHostIsLittleEndian) {
-        ok = ok && historyFile.write(history_.data(), history_.size() * WhitelistChange::kSize);
-    } else {
-        for (size_t from = 0; ok && from < history_.size(); from += kChunkItems) {
-            const size_t count = std::min(kChunkItems, history_.size() - from);
-            for (size_t i = 0; i < count; ++i) {
-                history_[from + i].encode(chunk.get() + WhitelistChange::kSize * i);
-            }
-            ok = historyFile.write(chunk.get(), count * WhitelistChange::kSize);
-        }
-    }
-    // Nothing is renamed into place before both files are completely on disk: the last
-    // buffered bytes fail only when flushed, and a failing history file must not leave
-    // a new keys file beside the old history.
-    ok = ok && syncStream(keysFile.stream()) && syncStream(historyFile.stream());
-    if (!ok)
-        return false;
-    return keysFile.commit() && historyFile.commit();
-}
-
-bool CommonWhitelist::loadKeys(const std::string& path) {
-    Storage::FlatStorage file;
-    if (!file.open(path))
-        return false;
-    Storage::OrderedKeySet loaded;
-    std::vector<int64_t> chunk(kChunkItems);
-    for (;;) {
-        const size_t got = file.read(chunk.data(), sizeof(int64_t), kChunkItems);
-        if constexpr (!Storage::kHostIsLittleEndian) {
-            for (size_t i = 0; i < got; ++i) {
-                chunk[i] = int64_t(
-                    Storage::loadLittleEndian64(reinterpret_cast<const uint8_t*>(&chunk[i])));
-            }
-        }
-        // Files this store wrote are sorted and go in whole chunks; any other
-        // order is accepted key by key.
-        if (!loaded.appendAscending(chunk.data(), got)) {
-            for (size_t i = 0; i < got; ++i)
-                loaded.insert(chunk[i]);
-        }
-        // A short read is the end of the file; a final partial key is ignored.
-        if (got < kChunkItems)
-            break;
-    }
-    keys_ = std::move(loaded);
-    return true;
-}
-
-bool CommonWhitelist::loadHistory(const std::string& path) {
-    Storage::FlatStorage file;
-    if (!file.open(path))
-        return false;
-    history_.clear();
-    uint8_t base[4];
-    // An empty (or new) file leaves historyBase as it was.
-    if (file.read(base, sizeof(base), 1) != 1)
-        return true;
-    historyBase_ = Storage::loadLittleEndian32(base);
-
-    // Sized from the file up front so the records are read straight into place.
-    std::vector<WhitelistChange> records;
-    const int32_t start = file.tell();
-    if (file.seek(0, SEEK_END)) {
-        const int32_t size = file.tell();
-        if (size > start)
-            records.reserve(size_t(size - start) / WhitelistChange::kSize);
-        file.seek(start, SEEK_SET);
-    }
-    for (;;) {
-        const size_t had = records.size();
-        const size_t want = std::max(kChunkItems, records.capacity() - had);
-        records.resize(had + want);
-        const size_t got = file.read(records.data() + had, WhitelistChange::kSize, want);
-        records.resize(had + got);
-        if (got < want)
-            break;
-    }
-    if constexpr (!Storage::kHostIsLittleEndian) {
-        for (WhitelistChange& record : records) {
-            record = WhitelistChange::decode(reinterpret_cast<const uint8_t*>(&record));
-        }
-    }
-    history_.assign(std::move(records));
-    return true;
-}
-
-bool CommonWhitelist::load(const std::string& folder) {
-    AutoLock lock(lock_);
-    try {
-        if (!loadKeys(folder + kKeysFileName))
-            return false;
-        return loadHistory(folder + kHistoryFileName);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
 }

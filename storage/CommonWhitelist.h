@@ -29,9 +29,23 @@ class CommonWhitelist {
     // trimmed away gets the reset marker and every key instead. False (body empty)
     // when the answer does not fit body's length limit.
     bool getUpdates(uint32_t startIndex, HTTPParser::IOB& body, uint32_t& newIndex);
-    // Applies the 9-byte records of body in order; a trailing partial record is
-    // ignored. A body without a whole record leaves newIndex untouched.
+    // Applies the 9-byte records of body in order, in memory only; a trailing partial
+    // record is ignored. A body without a whole record leaves newIndex untouched. On
+    // failure nothing of the body stays applied.
     bool postUpdates(const HTTPParser::IOB& body, uint32_t& newIndex);
+    // A whole push as clients see it: applied, trimmed to maxHistory and saved to folder
+    // before it counts. On failure nothing of it is left, in memory or in the files.
+    bool push(const HTTPParser::IOB& body, uint32_t maxHistory, const std::string& folder,
+              uint32_t& newIndex);
+
+    // Where the history ends now; changes made after it can be taken back with rollbackTo
+    // as long as no trim or clear came in between.
+    struct Mark {
+        uint32_t base;
+        size_t size;
+    };
+    Mark mark();
+    void rollbackTo(const Mark& mark);
     // Only effective changes reach the history. False only when memory runs out,
     // in which case nothing changed.
     bool addKey(int64_t key);
@@ -42,10 +56,15 @@ class CommonWhitelist {
     // Number of history records.
     int32_t count();
 
-    // folder ends with "/". Missing files are created empty.
+    // folder ends with "/". Missing files are created empty; leftover temporary files
+    // of interrupted saves are removed. Keys the history shows as changed after the key
+    // file was written (a crash between the two renames of a save) are brought up to date.
     bool load(const std::string& folder);
-    // Replaces both files crash-safely; on failure both keep their old content.
-    bool save(const std::string& folder);
+    // Replaces both files crash-safely, the history file first, with the history as
+    // trimmed to maxHistory (memory keeps its history; trim it after a success).
+    // On failure both files keep their old content (should a folder sync fail after a
+    // rename, the store writes its state of memory again).
+    bool save(const std::string& folder, uint32_t maxHistory = UINT32_MAX);
 
     uint32_t historyBase();
     uint32_t end();
@@ -54,15 +73,27 @@ class CommonWhitelist {
     // Bytes the history array holds, for memory accounting.
     size_t historyMemoryBytes();
 
+    // Ties the two files of one save together: the history file ends in 8 bytes and the
+    // key file in 7 that carry the save's number, fewer than a whole record or key, so
+    // that a reader of records and keys passes over them.
+    static constexpr size_t kHistoryTrailerSize = 8;
+    static constexpr size_t kKeysTrailerSize = 7;
+
   private:
     uint32_t endLocked() const;
+    bool applyLocked(const HTTPParser::IOB& body);
+    bool saveLocked(const std::string& folder, uint32_t maxHistory, bool& savedOver);
+    void undoSince(const Mark& mark);
+    void applyHistoryToKeys();
     bool appendHistoryRecords(HTTPParser::IOB& body, size_t from) const;
     bool appendSnapshot(HTTPParser::IOB& body) const;
-    bool loadKeys(const std::string& path);
-    bool loadHistory(const std::string& path);
+    bool loadKeys(const std::string& path, uint64_t& saveNumber, bool& numbered);
+    bool loadHistory(const std::string& path, uint64_t& saveNumber, bool& numbered);
 
     Storage::OrderedKeySet keys_;
     Storage::WhitelistHistory history_;
     uint32_t historyBase_ = 0;
+    uint64_t saveNumber_ = 0;
+    std::string folder_;
     CriticalSection lock_;
 };

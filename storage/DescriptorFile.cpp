@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio_ext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,14 +12,13 @@
 #include <memory>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileOps.h"
 
 namespace {
 
 // Offsets travel as signed 32-bit numbers in the index file and the store's history.
 constexpr int64_t kMaxOffset = std::numeric_limits<int32_t>::max();
 constexpr size_t kStreamBuffer = 1 << 16;
-// Large enough for the largest record, so that copies and pulls always make progress.
-constexpr int64_t kReadBlock = 1 << 20;
 
 void useLargeBuffer(Storage::FlatStorage& file) {
     if (file.stream() != nullptr)
@@ -75,6 +75,10 @@ bool DescriptorFile::sync() {
     if (!indexPath_.empty() && !index_.save(indexPath_))
         ok = false;
     return ok;
+}
+
+bool DescriptorFile::syncData() {
+    return isOpen_ && data_.sync();
 }
 
 bool DescriptorFile::seekTo(int64_t offset, bool forWrite) {
@@ -160,7 +164,10 @@ bool DescriptorFile::readNext(MessageDescriptor& descriptor) {
 }
 
 bool DescriptorFile::readAll(
-    const std::function<void(uint32_t offset, const MessageDescriptor&)>& onRecord) {
+    const std::function<void(uint32_t offset, const MessageDescriptor&)>& onRecord,
+    int64_t* damagedAt) {
+    if (damagedAt != nullptr)
+        *damagedAt = -1;
     if (!isOpen_)
         return false;
     index_.clear();
@@ -170,20 +177,89 @@ bool DescriptorFile::readAll(
     }
     if (lastRead_ != LastRead::end)
         return lastRead_ == LastRead::beyondLimit;
-    if (currentOffset_ < size_)
+    if (currentOffset_ >= size_)
+        return true;
+    // Only a record that an append did not finish may go: it is the last one and runs
+    // past the end. A record that cannot be read with more behind it is damage, and
+    // the records behind it are somebody's data.
+    uint8_t header[MessageDescriptor::kHeaderSize];
+    const ssize_t got = ::pread(fileno(data_.stream()), header, sizeof header, currentOffset_);
+    uint32_t label = 0, count = 0;
+    int32_t status = 0;
+    bool torn = got >= 0 && size_t(got) < sizeof header;
+    if (!torn && got > 0 && DescriptorRecord::decodeHeader(header, label, status, count))
+        torn = currentOffset_ + MessageDescriptor::kHeaderSize + 8 * int64_t(count) > size_;
+    if (torn)
         return truncateTo(currentOffset_);
+    if (damagedAt != nullptr)
+        *damagedAt = currentOffset_;
     return true;
+}
+
+void DescriptorFile::beginChanges() {
+    journaling_ = true;
+    journalSize_ = size_;
+    journalHeads_.clear();
+    journalIndex_.clear();
+}
+
+void DescriptorFile::endChanges() {
+    journaling_ = false;
+    journalHeads_.clear();
+    journalIndex_.clear();
+}
+
+void DescriptorFile::noteIndexChange(int64_t fingerprint) {
+    if (!journaling_)
+        return;
+    const int32_t* old = index_.find(fingerprint);
+    journalIndex_.push_back(IndexEntry{fingerprint, old != nullptr ? *old : -1});
+}
+
+bool DescriptorFile::rollbackChanges() {
+    if (!journaling_)
+        return true;
+    journaling_ = false;
+    bool ok = isOpen_;
+    if (ok && fileOps().flush(data_.stream()) != 0) {
+        __fpurge(data_.stream());
+        std::clearerr(data_.stream());
+    }
+    if (ok && size_ > journalSize_)
+        ok = truncateTo(journalSize_);
+    // Heads of records appended since went with the cut; writing them would leave a hole.
+    for (auto head = journalHeads_.rbegin(); ok && head != journalHeads_.rend(); ++head) {
+        if (head->offset < journalSize_)
+            ok = rewriteHead(head->offset, head->label, head->status);
+    }
+    for (auto entry = journalIndex_.rbegin(); entry != journalIndex_.rend(); ++entry) {
+        if (entry->offset < 0)
+            index_.erase(entry->fingerprint);
+        else
+            index_.set(entry->fingerprint, entry->offset);
+    }
+    ok = ok && data_.sync();
+    journalHeads_.clear();
+    journalIndex_.clear();
+    return ok;
+}
+
+uint64_t DescriptorFile::fileId() const {
+    struct stat st;
+    if (data_.stream() == nullptr || ::fstat(fileno(data_.stream()), &st) != 0)
+        return 0;
+    return uint64_t(st.st_ino);
 }
 
 bool DescriptorFile::truncateTo(int64_t length) {
     FILE* stream = data_.stream();
-    if (stream == nullptr || std::fflush(stream) != 0)
+    if (stream == nullptr || fileOps().flush(stream) != 0)
         return false;
     position_ = -1;
-    if (::ftruncate(fileno(stream), off_t(length)) != 0)
+    if (fileOps().truncate(fileno(stream), off_t(length)) != 0)
         return false;
     size_ = length;
-    return ::fsync(fileno(stream)) == 0;
+    return fileOps().sync(fileno(stream)) == 0;
 }
 
 int32_t DescriptorFile::find(int64_t fingerprint, MessageDescriptor* descriptor) {
@@ -220,7 +296,7 @@ int32_t DescriptorFile::append(const MessageDescriptor& descriptor) {
         return -1;
     // Flushed at once: a record that only reached the stream buffer would fail later (a
     // full disk), when it is already indexed and numbered and nobody can take it back.
-    if (!DescriptorRecord::write(data_, descriptor) || std::fflush(data_.stream()) != 0) {
+    if (!DescriptorRecord::write(data_, descriptor) || fileOps().flush(data_.stream()) != 0) {
         // Leave no partial record behind: the next append starts at the old end again.
         // Bytes the disk refused are dropped, or every later flush would fail on them.
         __fpurge(data_.stream());
@@ -230,20 +306,25 @@ int32_t DescriptorFile::append(const MessageDescriptor& descriptor) {
     }
     size_ = offset + descriptor.recordSize();
     position_ = size_;
+    noteIndexChange(descriptor.fingerprint);
     index_.set(descriptor.fingerprint, int32_t(offset));
     return int32_t(offset);
 }
 
-bool DescriptorFile::add(const MessageDescriptor& descriptor) {
+bool DescriptorFile::add(const MessageDescriptor& descriptor, int64_t freshFrom) {
     if (!isOpen_ || descriptor.values.size() > MessageDescriptor::kMaxValues)
         return false;
     MessageDescriptor stored;
     int32_t offset = find(descriptor.fingerprint, &stored);
     if (offset >= 0 && !stored.matches(descriptor))
         offset = -1;  // same fingerprint only
-    if (offset >= 0 && stored.label == descriptor.label) {
+    if (offset >= 0 && journaling_)
+        journalHeads_.push_back(Head{offset, stored.label, stored.status});
+    if (offset >= 0 && stored.label == descriptor.label && offset >= freshFrom) {
         return rewriteHead(offset, stored.label, MessageDescriptor::kCurrent);
     }
+    if (offset >= 0 && stored.label == descriptor.label)
+        return append(descriptor) >= 0;
     // The new record goes first: should marking the old one fail, the descriptor is
     // still stored, never left with only a superseded record.
     if (append(descriptor) < 0) {
@@ -322,110 +403,4 @@ bool DescriptorFile::appendRecordsTo(const uint32_t* offsets, size_t count, HTTP
     }
     out.setLength(kept);
     return true;
-}
-
-int32_t DescriptorFile::compact(uint32_t maxCount) {
-    const size_t fingerprints = index_.size();
-    if (!isOpen_ || fingerprints <= maxCount)
-        return 0;
-
-    // As many records as there are fingerprints too many go, whatever their status.
-    MessageDescriptor record;
-    if (!seekTo(0, false) || readRaw(record) != ReadResult::ok)
-        return 0;
-    int64_t keepFrom = position_;
-    for (size_t skipped = 1; skipped < fingerprints - maxCount; ++skipped) {
-        ReadResult result = readRaw(record);
-        if (result == ReadResult::ioError)
-            return 0;
-        if (result == ReadResult::end)
-            break;
-        keepFrom = position_;
-    }
-
-    // Pending appends must reach the file before it is read beside the stream.
-    if (std::fflush(data_.stream()) != 0)
-        return 0;
-    position_ = -1;
-    const std::string newPath = dataPath_ + ".new";
-    int64_t keptEnd = keepFrom;
-    if (!copyRecords(keepFrom, newPath, keptEnd)) {
-        ::unlink(newPath.c_str());
-        return 0;
-    }
-
-    data_.close();
-    if (std::rename(newPath.c_str(), dataPath_.c_str()) != 0) {
-        ::unlink(newPath.c_str());
-        if (!openData())
-            isOpen_ = false;
-        return 0;
-    }
-    syncParentFolder(dataPath_);
-
-    // The index named the newest record of every fingerprint, so the kept records'
-    // entries are exactly those at or behind the first kept record, moved by the shift.
-    Index shifted;
-    shifted.reserve(std::min<size_t>(fingerprints, maxCount));
-    index_.forEach([&](int64_t fingerprint, int32_t offset) {
-        if (offset >= keepFrom && offset < keptEnd)
-            shifted.set(fingerprint, int32_t(offset - keepFrom));
-    });
-    index_ = std::move(shifted);
-    // The index file follows with the next sync or close; a load rebuilds it from the records.
-    if (!openData())
-        isOpen_ = false;
-    return int32_t(keepFrom);
-}
-
-bool DescriptorFile::copyRecords(int64_t from, const std::string& newPath, int64_t& keptEnd) {
-    const int in = fileno(data_.stream());
-    const int out = ::open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out < 0)
-        return false;
-    // Whole blocks move at once; only the record heads are looked at, to copy whole
-    // records and stop at the first one that cannot be read, as a load would.
-    constexpr size_t kBlock = size_t(kReadBlock);
-    std::unique_ptr<uint8_t[]> block(new uint8_t[kBlock]);
-    size_t carried = 0;
-    int64_t readFrom = from;
-    bool ok = true, damaged = false;
-    keptEnd = from;
-    while (ok && !damaged) {
-        const ssize_t got = ::pread(in, block.get() + carried, kBlock - carried, readFrom);
-        if (got < 0)
-            ok = false;
-        if (got <= 0)
-            break;
-        readFrom += got;
-        const size_t available = carried + size_t(got);
-        size_t whole = 0;
-        while (whole + MessageDescriptor::kHeaderSize <= available) {
-            uint32_t label = 0, count = 0;
-            int32_t status = 0;
-            if (!DescriptorRecord::decodeHeader(block.get() + whole, label, status, count)) {
-                damaged = true;
-                break;
-            }
-            const size_t size = MessageDescriptor::kHeaderSize + 8 * size_t(count);
-            if (whole + size > available)
-                break;
-            whole += size;
-        }
-        for (size_t done = 0; ok && done < whole;) {
-            const ssize_t put = ::write(out, block.get() + done, whole - done);
-            if (put <= 0)
-                ok = false;
-            done += put > 0 ? size_t(put) : 0;
-        }
-        keptEnd += int64_t(whole);
-        carried = available - whole;
-        std::memmove(block.get(), block.get() + whole, carried);
-    }
-    // The copy must be on the disk before it replaces the only other copy of the records.
-    if (ok && ::fsync(out) != 0)
-        ok = false;
-    if (::close(out) != 0)
-        ok = false;
-    return ok;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "http/IOB.h"
 #include "storage/FMap.h"
@@ -33,6 +34,10 @@ class DescriptorFile {
     bool isOpen() const { return isOpen_; }
     // Flushes and fsyncs appended records and saves the index, keeping the file open.
     bool sync();
+    // The records alone: what a load needs, since it rebuilds the index from them.
+    bool syncData();
+    // The index file alone, for records already synced.
+    bool saveIndex() { return isOpen_ && !indexPath_.empty() && index_.save(indexPath_); }
 
     // Sequential reading from the start; each record read becomes the index entry
     // of its fingerprint, so the last record of a fingerprint wins.
@@ -40,20 +45,34 @@ class DescriptorFile {
     bool readNext(MessageDescriptor& descriptor);
 
     // Rebuilds the index from the records alone, reporting each record with its offset.
-    // Bytes behind the last readable record (a record torn by a crash during an append)
-    // are cut off, so that later appends follow the last good record.
+    // A last record that runs past the end of the file (torn by a crash during an
+    // append) is cut off, so that later appends follow the last good record. Any other
+    // record that cannot be read ends the reading and is left in place: damagedAt is
+    // then its offset (else -1), and the caller decides what becomes of the file.
     // False on a read error of the file itself.
-    bool readAll(const std::function<void(uint32_t offset, const MessageDescriptor&)>& onRecord);
+    bool readAll(const std::function<void(uint32_t offset, const MessageDescriptor&)>& onRecord,
+                 int64_t* damagedAt = nullptr);
+    // Keeps the whole file under asidePath (a second name, so no byte is lost) and
+    // makes the data file hold only its first goodEnd bytes.
+    bool setAside(int64_t goodEnd, const std::string& asidePath);
+
+    // Changes from beginChanges on (appends, rewritten heads, index entries) can be
+    // taken back with rollbackChanges until endChanges; rollback leaves the file and
+    // index as they were at beginChanges and syncs the file.
+    void beginChanges();
+    bool rollbackChanges();
+    void endChanges();
 
     // The offset of the newest record with this fingerprint, or -1; with a
     // descriptor given, that record is read into it.
     int32_t find(int64_t fingerprint, MessageDescriptor* descriptor);
 
     // Stores a descriptor whose status the caller has set: a repeat with the same
-    // label only marks the stored record current again; a repeat with another label
-    // marks the stored record superseded (carrying the new label) and appends the
-    // descriptor as a new record; anything else is appended.
-    bool add(const MessageDescriptor& descriptor);
+    // label only marks the stored record current again (unless that record lies before
+    // freshFrom: then the descriptor is appended anew, the old record left as it is);
+    // a repeat with another label marks the stored record superseded (carrying the new
+    // label) and appends the descriptor as a new record; anything else is appended.
+    bool add(const MessageDescriptor& descriptor, int64_t freshFrom = 0);
 
     // Appends the records at the given offsets (ascending) to out, leaving out those
     // whose status is 0 or below. False, with out as it was, when a record cannot be
@@ -61,9 +80,31 @@ class DescriptorFile {
     bool appendRecordsTo(const uint32_t* offsets, size_t count, HTTPParser::IOB& out);
 
     // When the index holds more than maxCount fingerprints, drops as many records
-    // from the start of the file as there are fingerprints too many. Returns by how
-    // many bytes the kept records moved (0 when nothing changed).
+    // from the start of the file as there are fingerprints too many; when the file is
+    // larger than the compaction size, drops the oldest records until it holds at most
+    // three quarters of it. Returns by how many bytes the kept records moved (0 when
+    // nothing changed).
     int32_t compact(uint32_t maxCount);
+
+    // The same in two steps, so that the owner can record the move durably before it
+    // happens: prepare writes and syncs the shortened copy (false when there is nothing
+    // to do or it failed); then exactly one of finish (rename into place, index moved)
+    // or abandon. finish returns false when the rename failed (nothing moved).
+    struct Compaction {
+        int64_t keepFrom = 0;
+        int64_t keptEnd = 0;
+        uint64_t newFileId = 0;  // the inode of the copy, which keeps it after the rename
+        std::string newPath;
+    };
+    bool prepareCompaction(uint32_t maxCount, Compaction& plan);
+    bool finishCompaction(const Compaction& plan);
+    void abandonCompaction(const Compaction& plan);
+
+    // Files above this size are compacted, long before 32-bit offsets run out.
+    static constexpr int64_t kDefaultCompactionSize = int64_t(3) << 29;  // 1.5 GiB
+    void setCompactionSize(int64_t bytes) { compactionSize_ = bytes; }
+    // The inode of the open data file, 0 when unknown.
+    uint64_t fileId() const;
 
     size_t indexSize() const { return index_.size(); }
     size_t indexMemoryBytes() const { return index_.memoryBytes(); }
@@ -73,12 +114,15 @@ class DescriptorFile {
 
   private:
     enum class LastRead { ok, end, ioError, beyondLimit };
+    // Large enough for the largest record, so that copies and pulls always make progress.
+    static constexpr int64_t kReadBlock = 1 << 20;
 
     bool openData();
     bool seekTo(int64_t offset, bool forWrite);
     DescriptorRecord::ReadResult readRaw(MessageDescriptor& descriptor);
     bool readIndexed(MessageDescriptor& descriptor);
     bool rewriteHead(int32_t offset, uint32_t label, int32_t status);
+    void noteIndexChange(int64_t fingerprint);
     int32_t append(const MessageDescriptor& descriptor);
     bool truncateTo(int64_t length);
     bool readBytes(void* buffer, size_t size);
@@ -97,4 +141,19 @@ class DescriptorFile {
     bool writing_ = false;
     int64_t size_ = 0;
     LastRead lastRead_ = LastRead::ok;
+    int64_t compactionSize_ = kDefaultCompactionSize;
+
+    struct Head {
+        int32_t offset;
+        uint32_t label;
+        int32_t status;
+    };
+    struct IndexEntry {
+        int64_t fingerprint;
+        int32_t offset;  // -1: the fingerprint had no entry
+    };
+    bool journaling_ = false;
+    int64_t journalSize_ = 0;
+    std::vector<Head> journalHeads_;
+    std::vector<IndexEntry> journalIndex_;
 };

@@ -38,6 +38,8 @@ class FMap {
     void set(K key, V value) { *slotFor(key) = value; }
     // Inserts the entry only when the key is absent; true when it was inserted.
     bool insert(K key, V value);
+    // Removes the entry; true when there was one. Used to take back an insert.
+    bool erase(K key);
     // Forgets every entry and gives the table's memory back.
     void clear();
     // Sizes the table for n entries without further growth.
@@ -139,6 +141,37 @@ bool FMap<K, V>::insert(K key, V value) {
     if (find(key) != nullptr)
         return false;
     set(key, value);
+    return true;
+}
+
+template <typename K, typename V>
+bool FMap<K, V>::erase(K key) {
+    if (key == kEmptyKey) {
+        const bool had = hasEmptyKeyEntry_;
+        hasEmptyKeyEntry_ = false;
+        return had;
+    }
+    if (capacity_ == 0)
+        return false;
+    const size_t mask = capacity_ - 1;
+    size_t hole = hash(key) & mask;
+    while (slots_[hole].key != key) {
+        if (slots_[hole].key == kEmptyKey)
+            return false;
+        hole = (hole + 1) & mask;
+    }
+    // Without tombstones, later entries of the probe run move up into the hole
+    // whenever their home slot does not lie between the hole and where they are.
+    for (size_t i = (hole + 1) & mask; slots_[i].key != kEmptyKey; i = (i + 1) & mask) {
+        const size_t home = hash(slots_[i].key) & mask;
+        const bool stays = hole <= i ? (hole < home && home <= i) : (hole < home || home <= i);
+        if (!stays) {
+            slots_[hole] = slots_[i];
+            hole = i;
+        }
+    }
+    slots_[hole].key = kEmptyKey;
+    --used_;
     return true;
 }
 

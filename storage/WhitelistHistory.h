@@ -25,6 +25,8 @@ class WhitelistHistory {
     // Drops the oldest records so that at most maxSize remain; returns how many went.
     size_t trimTo(size_t maxSize);
     void clear();
+    // Drops the newest records so that size records remain (no more than size now).
+    void cutTo(size_t size) { records_.resize(start_ + size); }
     void assign(std::vector<WhitelistChange>&& records);
 
     // Bytes held for records, dead and spare ones included.

@@ -174,7 +174,8 @@ bool Registration::installService() {
 bool Registration::writeFile(const std::string& path, const std::string& content) {
     std::string folder = std::filesystem::path(path).parent_path().string();
     errno = 0;
-    if (!FileSystem::createFolders(folder) || !replaceFileContents(path, content)) {
+    // Unit and bus files are read by the service manager and the bus daemon.
+    if (!FileSystem::createFolders(folder, 0755) || !replaceFileContents(path, content, 0644)) {
         errors_.push_back("Could not write " + path + ": " + errorText());
         return false;
     }

@@ -26,6 +26,15 @@ std::string formatIndex(uint32_t index) {
     return text;
 }
 
+// A value goes back into a header line only if it cannot break out of it.
+bool holdsControlBytes(const std::string& value) {
+    for (unsigned char c : value) {
+        if (c < 0x20 || c == 0x7f)
+            return true;
+    }
+    return false;
+}
+
 std::string fieldValueOr(const HTTPRequest& request, const char* name, const char* fallback) {
     const HTTPParser::HeaderField* field = request.headers().find(name);
     return field ? field->getValue() : std::string(fallback);
@@ -46,7 +55,8 @@ bool SyncHttpServer::checkAccess(const HTTPRequest& request, bool forGet) {
 void SyncHttpServer::logAccess(const HTTPRequest& request, HTTPResponse& response) {
     if (!SyncService::instance().getValues().logEnabled)
         return;
-    std::string ip = fieldValueOr(request, "Remote-IP", "unknown_ip");
+    // The address the connection came from; a client cannot choose what is logged.
+    std::string ip = request.getPeerAddress().empty() ? "unknown_ip" : request.getPeerAddress();
     std::string host = fieldValueOr(request, "User-Host", "unknown");
     std::string method = request.getMethod();
     std::string path = request.getPath();
@@ -57,9 +67,9 @@ void SyncHttpServer::logAccess(const HTTPRequest& request, HTTPResponse& respons
 }
 
 bool SyncHttpServer::answerDenied(const HTTPRequest& request, HTTPResponse& response) {
-    if (const HTTPParser::HeaderField* start = request.headers().find("startIndex")) {
+    const HTTPParser::HeaderField* start = request.headers().find("startIndex");
+    if (start != nullptr && !holdsControlBytes(start->value))
         response.headers().add("newIndex", start->value);
-    }
     logAccess(request, response);
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "apps/VantorSyncSvc/SvcLog.h"
 #include "metrics/Metrics.h"
+#include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -19,6 +20,7 @@ bool SyncService::startup() {
     AutoLock lock(mainLock_);
     SvcLog::instance().setFolder(dataFolder());
     std::string path = configPath();
+    removeLeftoverTemporaries(path);
     if (!FileSystem::fileExists(path))
         saveFile(path);
     // An unreadable file is replaced by what the model holds, so the next start reads it.
@@ -100,14 +102,9 @@ bool SyncService::postWhitelistUpdates(const HTTPParser::IOB& requestBody, uint3
         newIndex = 0;
         return false;
     }
-    bool ok = whitelist_.postUpdates(requestBody, newIndex);
-    if (ok)
-        whitelist_.trimHistory(values.commonWhitelistMaxSize);
-    // A push is acknowledged only once it is on disk: a failed save fails the request.
+    // Acknowledged only once on disk; a failed push leaves no trace any client could see.
     SaveTimer timer(Metrics::Collection::Whitelist);
-    if (!whitelist_.save(dataFolder()))
-        ok = false;
-    return ok;
+    return whitelist_.push(requestBody, values.commonWhitelistMaxSize, dataFolder(), newIndex);
 }
 
 bool SyncService::getTrainingDbUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
@@ -125,13 +122,9 @@ bool SyncService::postTrainingDbUpdates(const HTTPParser::IOB& requestBody, uint
         newIndex = 0;
         return false;
     }
-    bool ok = trainingDb_.postUpdates(requestBody, newIndex);
-    if (ok)
-        trainingDb_.trimHistory(static_cast<uint32_t>(values.commonTrainingDbMaxSize));
     SaveTimer timer(Metrics::Collection::TrainingDb);
-    if (!trainingDb_.reopen())
-        ok = false;
-    return ok;
+    return trainingDb_.push(requestBody, static_cast<uint32_t>(values.commonTrainingDbMaxSize),
+                            newIndex);
 }
 
 int32_t SyncService::whitelistCount() {

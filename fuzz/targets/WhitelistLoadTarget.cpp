@@ -45,7 +45,8 @@ int whitelistLoadTarget(const uint8_t* data, size_t size) {
     const uint32_t base = loaded.historyBase();
     const uint32_t count = uint32_t(loaded.count());
     FUZZ_CHECK(loaded.end() == base + count);
-    FUZZ_CHECK(loaded.keyCount() <= keysBytes.size() / 8);
+    // The history's changes may add keys the key file lacks (a save cut between its renames).
+    FUZZ_CHECK(loaded.keyCount() <= keysBytes.size() / 8 + count);
 
     uint32_t newIndex = 0;
     const std::string history = pull(loaded, base, newIndex);

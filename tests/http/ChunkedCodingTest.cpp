@@ -43,8 +43,21 @@ TEST(ChunkedCoding, NegativeAndOversizedSizesAreMalformed) {
     EXPECT_EQ(kChunkMalformed, decode("5\r\nhello\r\n-1\r\n\r\n"));
     EXPECT_EQ(kChunkMalformed, decode("ffffffffffffffffffff\r\nx\r\n"));
     EXPECT_EQ(kChunkMalformed, decode("7fffffff\r\nx\r\n"));
-    // A size line without digits counts as the last chunk.
-    EXPECT_EQ(kChunkComplete, decode("zz\r\n"));
+}
+
+TEST(ChunkedCoding, SizeLinesOtherReadersCouldTakeDifferentlyAreMalformed) {
+    // Without digits: once read as the last chunk, letting the rest pass as a new request.
+    EXPECT_EQ(kChunkMalformed, decode("zz\r\n"));
+    EXPECT_EQ(kChunkMalformed, decode("\r\n"));
+    EXPECT_EQ(kChunkMalformed, decode("5x\r\nhello\r\n0\r\n\r\n"));
+    // Chunk data must end with its line break.
+    EXPECT_EQ(kChunkMalformed, decode("5\r\nhelloXX0\r\n\r\n"));
+    // A size line that never ends is not waited for.
+    EXPECT_EQ(kChunkMalformed, decode("1;" + std::string(kMaxChunkLineLength + 1, 'a')));
+    // Blanks, an extension and bare line feeds are fine.
+    IOB out;
+    EXPECT_EQ(kChunkComplete, decode("5 ;ext=1\r\nhello\n0\n\r\n", &out));
+    EXPECT_EQ("hello", text(out));
 }
 
 TEST(ChunkedCoding, ResumedScanNeitherRepeatsNorSkipsChunks) {
@@ -65,9 +78,12 @@ TEST(ChunkedCoding, ResumedScanNeitherRepeatsNorSkipsChunks) {
 TEST(ChunkedCoding, TrailerEndIsTheFirstEmptyLine) {
     const std::string rest = "0\r\nX-Sum: 1\r\n\r\nNEXT";
     uint32_t end = 0;
-    EXPECT_TRUE(findTrailerEnd(rest.data(), rest.size(), 3, &end));
+    uint32_t position = 3;
+    EXPECT_FALSE(findTrailerEnd(rest.data(), 14, &position, &end));
+    // Resumed behind the whole line already seen, not from the start.
+    EXPECT_EQ(13u, position);
+    EXPECT_TRUE(findTrailerEnd(rest.data(), rest.size(), &position, &end));
     EXPECT_EQ(rest.size() - 4, end);
-    EXPECT_FALSE(findTrailerEnd(rest.data(), 14, 3, &end));
 }
 
 TEST(ChunkedCoding, EncodesIn256ByteChunksAndRoundTrips) {

@@ -117,3 +117,38 @@ TEST(IOB, SetLengthOnlyShortens) {
     buffer.setLength(5);
     EXPECT_EQ(buffer.length(), 2u);
 }
+
+TEST(IOB, LargeBlocksKeepTheirBytesAcrossGrowthClearAndMoves) {
+    IOB buffer;
+    std::string small(1000, 's');
+    ASSERT_TRUE(buffer.append(small.data(), uint32_t(small.size())));
+    // Past the mapped size: the bytes already there move along.
+    std::string large(IOB::kMappedBlockSize * 3, 'L');
+    ASSERT_TRUE(buffer.append(large.data(), uint32_t(large.size())));
+    EXPECT_EQ(small + large, std::string(buffer.chars(), buffer.length()));
+    EXPECT_EQ(0, buffer.data()[buffer.length()]);
+    ASSERT_TRUE(buffer.append(large.data(), uint32_t(large.size())));
+    EXPECT_EQ(small.size() + 2 * large.size(), buffer.length());
+
+    IOB moved(std::move(buffer));
+    EXPECT_EQ(nullptr, buffer.data());
+    EXPECT_EQ('L', moved.chars()[moved.length() - 1]);
+    // After clear the block shrinks back to small sizes without losing the zero byte.
+    moved.clear();
+    ASSERT_TRUE(moved.append("abc", 3));
+    EXPECT_EQ("abc", std::string(moved.chars(), moved.length()));
+    EXPECT_EQ(0, moved.data()[3]);
+}
+
+TEST(IOB, ReserveMakesRoomOnceAndRespectsTheLimit) {
+    IOB buffer;
+    ASSERT_TRUE(buffer.reserve(1 << 20));
+    EXPECT_GE(buffer.capacity(), 1u << 20);
+    uint32_t capacity = buffer.capacity();
+    std::string piece(4096, 'r');
+    for (int i = 0; i < 200; ++i)
+        ASSERT_TRUE(buffer.append(piece.data(), uint32_t(piece.size())));
+    EXPECT_EQ(capacity, buffer.capacity());
+    EXPECT_FALSE(buffer.reserve(IOB::kDefaultLengthLimit + 1));
+    EXPECT_EQ(200u * 4096, buffer.length());
+}

@@ -169,6 +169,29 @@ class MetricsTest(unittest.TestCase):
         self.assertIsNone(self.server.metrics_port)
         self.assertNotIn("metrics", self.server.lines[1])
 
+    def test_time_outs_and_budget_refusals_are_counted(self):
+        import socket
+        self.server = Server(self.home, ["-Metrics=127.0.0.1:0"],
+                             {"VANTORSYNC_REQUEST_TIMEOUT": "0.2",
+                              "VANTORSYNC_BUFFER_BUDGET_MB": "1"})
+        # Half a head, then silence: the server gives up on it and closes.
+        slow = socket.create_connection(("127.0.0.1", self.server.port))
+        slow.sendall(b"GET /version HTTP/1.1\r\n")
+        slow.settimeout(60)
+        self.assertEqual(slow.recv(100), b"")
+        slow.close()
+        # A body larger than the whole budget is refused with the failure answer.
+        big = socket.create_connection(("127.0.0.1", self.server.port))
+        declared = 8 * 1024 * 1024
+        big.sendall(b"POST /post_wl_updates HTTP/1.1\r\nUser-Host: ws1\r\n"
+                    b"Content-Length: %d\r\n\r\n" % declared + b"\x01" * 65536)
+        big.settimeout(60)
+        self.assertTrue(big.recv(100).startswith(b"HTTP/1.1 500 Request failed"))
+        big.close()
+        found = samples(self.server.scrape())
+        self.assertEqual(value(found, "vantorsync_requests_closed_total", reason="timeout"), 1)
+        self.assertEqual(value(found, "vantorsync_requests_closed_total", reason="budget"), 1)
+
     def test_unusable_address_leaves_the_sync_server_running(self):
         self.server = Server(self.home, ["-Metrics=127.0.0.1:99999"])
         self.assertIsNone(self.server.metrics_port)

@@ -47,8 +47,7 @@ class GatedServer : public EchoServer {
             sessionIds_.push_back(item->sessionId);
             const HTTPParser::HeaderField* first = item->request.headers().find("Remote-IP");
             firstRemoteIp_ = first != nullptr ? first->value : "";
-            lastField_ = item->request.headers().fields().back().name + "=" +
-                         item->request.headers().fields().back().value;
+            peerAddress_ = item->request.getPeerAddress();
         }
         EchoServer::handleRequest(std::move(item));
     }
@@ -72,9 +71,9 @@ class GatedServer : public EchoServer {
         std::lock_guard<std::mutex> guard(mutex_);
         return firstRemoteIp_;
     }
-    std::string lastField() {
+    std::string peerAddress() {
         std::lock_guard<std::mutex> guard(mutex_);
-        return lastField_;
+        return peerAddress_;
     }
 
   private:
@@ -84,7 +83,7 @@ class GatedServer : public EchoServer {
     bool held_ = false;
     std::vector<uint32_t> sessionIds_;
     std::string firstRemoteIp_;
-    std::string lastField_;
+    std::string peerAddress_;
 };
 
 // Polls a condition that another thread makes true; false when it never does.

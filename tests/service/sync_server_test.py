@@ -444,6 +444,73 @@ class LifecycleTest(unittest.TestCase):
             server.stop()
 
 
+class TrustAcrossRestartsTest(unittest.TestCase):
+    """Indexes name the same change before and after restarts and kills."""
+
+    def setUp(self):
+        self.home = tempfile.mkdtemp(prefix="vssvc")
+
+    def tearDown(self):
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    @staticmethod
+    def push_ts(server, body):
+        response, _ = server.request("POST", "/post_ts_updates", body, {"User-Host": "a"})
+        return response.status, response.getheader("newIndex")
+
+    @staticmethod
+    def pull_ts(server, start):
+        response, data = server.request("GET", "/get_ts_updates", b"",
+                                        {"User-Host": "a", "startIndex": str(start)})
+        return data, response.getheader("newIndex")
+
+    def test_training_db_indexes_survive_stop_and_kill(self):
+        for kill in (False, True):
+            home = tempfile.mkdtemp(prefix="vssvc", dir=self.home)
+            server = Server(home).start()
+            x1, y, x2, z = (descriptor(1, [1]), descriptor(1, [2]), descriptor(2, [1]),
+                            descriptor(1, [3]))
+            self.push_ts(server, x1)
+            self.push_ts(server, y)
+            self.assertEqual(self.pull_ts(server, 0)[1], "2")  # client A at 2
+            self.push_ts(server, x2)
+            self.assertEqual(self.push_ts(server, z), (200, "4"))
+            if kill:
+                server.kill()
+            else:
+                self.assertEqual(server.stop(), 0)
+            server = Server(home, port=server.port, write_config=False).start()
+            try:
+                self.assertEqual(self.pull_ts(server, 2), (descriptor(2, [1], 1) + z, "4"))
+                w = descriptor(1, [4])
+                self.assertEqual(self.push_ts(server, w), (200, "5"))
+                self.assertEqual(self.pull_ts(server, 4), (w, "5"))
+            finally:
+                server.stop()
+
+    def test_leftover_temporaries_go_and_files_are_private(self):
+        server = Server(self.home)
+        leftovers = ["config.xml.tmpAbC123", "whitelist.bin.tmpQwErTy", "histopt.bin.tmp000000"]
+        for name in leftovers:
+            with open(server.path(name), "wb") as f:
+                f.write(b"x" * 1000)
+        old = os.umask(0o022)
+        try:
+            server.start()
+        finally:
+            os.umask(old)
+        try:
+            server.request("POST", "/post_wl_updates", wl_record(1, 5), {"User-Host": "a"})
+            names = set(os.listdir(server.folder))
+            for name in leftovers:
+                self.assertNotIn(name, names)
+        finally:
+            self.assertEqual(server.stop(), 0)
+        for name in ("config.xml", "whitelist.bin", "whitelist_h.bin", "histdata.bin",
+                     "histopt.bin"):
+            self.assertEqual(os.stat(server.path(name)).st_mode & 0o777, 0o600, name)
+
+
 if __name__ == "__main__":
     SERVER = sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -14,14 +14,12 @@ class CommonTrainingDbTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(db.load(folder.folder())); }
 
-    // One push as the service makes it: store, trim, make durable.
+    // One push as the service makes it: store, make durable, trim.
     uint32_t push(const std::string& bytes, uint32_t maxSize = 100000) {
         HTTPParser::IOB body;
         fill(body, bytes);
         uint32_t newIndex = 0;
-        EXPECT_TRUE(db.postUpdates(body, newIndex));
-        db.trimHistory(maxSize);
-        EXPECT_TRUE(db.reopen());
+        EXPECT_TRUE(db.push(body, maxSize, newIndex));
         return newIndex;
     }
 
@@ -117,7 +115,7 @@ TEST_F(CommonTrainingDbTest, MaxSizeTwoCompactsToTheNewestRecords) {
     EXPECT_EQ(db.count(), 2);
     EXPECT_EQ(db.historyBase(), 2u);
     // The numbering is saved as soon as it moves.
-    EXPECT_EQ(readBytes(folder.file("histopt.bin")), le32(2));
+    EXPECT_EQ(readBytes(folder.file("histopt.bin")).substr(0, 4), le32(2));
 
     for (uint32_t start : {0u, 2u, 7u}) {
         uint32_t newIndex = 0;
@@ -137,7 +135,7 @@ TEST_F(CommonTrainingDbTest, ClearCountsFingerprintsNotRecords) {
     db.clear();
     EXPECT_EQ(db.count(), 0);
     EXPECT_EQ(db.end(), 0u);
-    EXPECT_EQ(readBytes(folder.file("histopt.bin")), le32(0));
+    EXPECT_EQ(readBytes(folder.file("histopt.bin")).substr(0, 4), le32(0));
     EXPECT_EQ(data(), record(2, 1, {100}));
 
     // A client ahead of the cleared numbering gets everything held, which is nothing yet.
@@ -145,12 +143,20 @@ TEST_F(CommonTrainingDbTest, ClearCountsFingerprintsNotRecords) {
     EXPECT_EQ(pull(40, newIndex), "");
     EXPECT_EQ(newIndex, 0u);
 
-    // X with its label is still in the file; with the history empty its record counts
-    // as a change again.
+    // X with its label is still in the file; with the history empty it counts as a
+    // change again, as a new record behind the history's start.
     EXPECT_EQ(push(record(2, 1, {100})), 1u);
-    EXPECT_EQ(data(), record(2, 1, {100}));
+    EXPECT_EQ(data(), record(2, 1, {100}) + record(2, 1, {100}));
     EXPECT_EQ(push(record(3, 1, {300})), 2u);
     EXPECT_EQ(pull(40, newIndex), record(2, 1, {100}) + record(3, 1, {300}));
+    EXPECT_EQ(newIndex, 2u);
+    // And so it stays after a restart.
+    ASSERT_TRUE(db.flush());
+    CommonTrainingDb restarted;
+    ASSERT_TRUE(restarted.load(folder.folder()));
+    HTTPParser::IOB body;
+    ASSERT_TRUE(restarted.getUpdates(0, body, newIndex));
+    EXPECT_EQ(contents(body), record(2, 1, {100}) + record(3, 1, {300}));
     EXPECT_EQ(newIndex, 2u);
 }
 
@@ -162,24 +168,25 @@ TEST_F(CommonTrainingDbTest, RestartAfterFlushRestoresHistoryAndNumbering) {
     push(record(1, 1, {4}), 3);  // history trimmed to 3: base 2; the superseded record goes
     EXPECT_EQ(db.end(), 5u);
     ASSERT_TRUE(db.flush());
-    EXPECT_EQ(readBytes(folder.file("histopt.bin")), le32(2));
+    EXPECT_EQ(readBytes(folder.file("histopt.bin")).substr(0, 4), le32(2));
 
     CommonTrainingDb restarted;
     ASSERT_TRUE(restarted.load(folder.folder()));
     EXPECT_EQ(restarted.historyBase(), 2u);
-    // Every current record of the file, in file order, also the one trimmed from the
-    // history but still in the file; superseded records stay out.
+    // Exactly the history served before: not the record trimmed from it but still in
+    // the file, and every index names the record it named before.
     HTTPParser::IOB body;
     uint32_t newIndex = 0;
     ASSERT_TRUE(restarted.getUpdates(0, body, newIndex));
-    EXPECT_EQ(contents(body),
-              record(1, 1, {2}) + record(2, 1, {1}) + record(1, 1, {3}) + record(1, 1, {4}));
-    EXPECT_EQ(newIndex, 6u);
+    EXPECT_EQ(contents(body), record(2, 1, {1}) + record(1, 1, {3}) + record(1, 1, {4}));
+    EXPECT_EQ(newIndex, 5u);
+    ASSERT_TRUE(restarted.getUpdates(3, body, newIndex));
+    EXPECT_EQ(contents(body), record(1, 1, {3}) + record(1, 1, {4}));
 
     // The index came back too: a repeat is no new change.
     fill(body, record(2, 1, {1}));
     ASSERT_TRUE(restarted.postUpdates(body, newIndex));
-    EXPECT_EQ(newIndex, 6u);
+    EXPECT_EQ(newIndex, 5u);
 }
 
 TEST_F(CommonTrainingDbTest, RestartAfterCrashCutsTheTornRecordAndKeepsAppending) {
@@ -225,17 +232,45 @@ TEST_F(CommonTrainingDbTest, AcknowledgedPushIsOnDiskBeforeShutdown) {
     EXPECT_EQ(readBytes(folder.file("histdata.bin.fm")), le64(44) + le32(0));
 }
 
-TEST_F(CommonTrainingDbTest, PullThatDoesNotFitFailsWithoutAdvancingTheClient) {
-    push(record(1, 1, {1, 2, 3}) + record(2, 1, {4, 5, 6}));
+TEST_F(CommonTrainingDbTest, PullThatDoesNotFitAnswersWholeRecordsAndTheClientGoesOn) {
+    push(record(1, 1, {1, 2, 3}) + record(2, 1, {4, 5, 6}) + record(3, 1, {7}));
     SmallBody body(60);
     uint32_t newIndex = 0;
-    EXPECT_FALSE(db.getUpdates(0, body, newIndex));
-    EXPECT_EQ(newIndex, 0u);
-    EXPECT_EQ(body.length(), 0u);
-    // The newest one alone fits.
-    EXPECT_TRUE(db.getUpdates(1, body, newIndex));
-    EXPECT_EQ(contents(body), record(2, 1, {4, 5, 6}));
-    EXPECT_EQ(newIndex, 2u);
+    EXPECT_TRUE(db.getUpdates(0, body, newIndex));
+    EXPECT_EQ(contents(body), record(1, 1, {1, 2, 3}));
+    EXPECT_EQ(newIndex, 1u);
+    // The rest, 56 bytes, fits at once.
+    EXPECT_TRUE(db.getUpdates(newIndex, body, newIndex));
+    EXPECT_EQ(contents(body), record(2, 1, {4, 5, 6}) + record(3, 1, {7}));
+    EXPECT_EQ(newIndex, 3u);
+}
+
+TEST_F(CommonTrainingDbTest, LargePullComesInPagesThatTogetherHoldEveryRecord) {
+    // 1320 descriptors of 10000 values: 105 MB, more than any answer may hold.
+    std::vector<int64_t> values(10000);
+    std::string all;
+    for (int64_t d = 0; d < 150; ++d) {
+        for (size_t v = 0; v < values.size(); ++v)
+            values[v] = d * 100000 + int64_t(v);
+        const std::string bytes = record(1, 1, values);
+        all += bytes;
+        push(bytes);
+    }
+    std::string received;
+    uint32_t index = 0;
+    int pages = 0;
+    while (index < db.end() && pages < 1000) {
+        HTTPParser::IOB body;
+        uint32_t newIndex = 0;
+        ASSERT_TRUE(db.getUpdates(index, body, newIndex));
+        ASSERT_GT(newIndex, index);
+        EXPECT_LE(body.length(), uint32_t(CommonTrainingDb::kPullPageBytes));
+        received += contents(body);
+        index = newIndex;
+        ++pages;
+    }
+    EXPECT_GT(pages, 1);
+    EXPECT_EQ(received, all);
 }
 
 TEST_F(CommonTrainingDbTest, PushIntoAStoreWithoutDataFileReportsFailure) {

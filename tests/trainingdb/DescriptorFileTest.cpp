@@ -78,16 +78,26 @@ TEST(DescriptorFile, ReadAllCutsATornTailSoLaterAppendsStayReadable) {
     EXPECT_EQ(readBytes(path), good + record(3, 1, {30}));
 }
 
-TEST(DescriptorFile, ReadAllAlsoCutsAtAnImpossibleCount) {
+TEST(DescriptorFile, ReadAllReportsAnImpossibleCountAndCutsNothing) {
     TempFolder folder;
     const std::string path = folder.file("histdata.bin");
-    writeBytes(path, record(1, 1, {10}) + le32(1) + le32(1) + le32(10001) + le64(0));
+    const std::string bytes =
+        record(1, 1, {10}) + le32(1) + le32(1) + le32(10001) + le64(0) + record(2, 1, {20});
+    writeBytes(path, bytes);
     DescriptorFile file;
     ASSERT_TRUE(file.open(path));
     int records = 0;
-    ASSERT_TRUE(file.readAll([&](uint32_t, const MessageDescriptor&) { ++records; }));
+    int64_t damagedAt = -1;
+    ASSERT_TRUE(file.readAll([&](uint32_t, const MessageDescriptor&) { ++records; }, &damagedAt));
     EXPECT_EQ(records, 1);
-    EXPECT_EQ(FileSystem::fileSize(path), 20);
+    EXPECT_EQ(damagedAt, 20);
+    EXPECT_EQ(readBytes(path), bytes);
+
+    // Set aside, the whole file stays under the second name and the data file keeps
+    // the readable records.
+    ASSERT_TRUE(file.setAside(damagedAt, folder.file("aside")));
+    EXPECT_EQ(readBytes(folder.file("aside")), bytes);
+    EXPECT_EQ(readBytes(path), record(1, 1, {10}));
 }
 
 TEST(DescriptorFile, AppendRecordsLeavesOutUnlistedAndNonPositiveStatus) {

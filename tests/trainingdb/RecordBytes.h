@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "http/IOB.h"
 
@@ -23,11 +24,20 @@ inline std::string le64(int64_t value) {
     return out;
 }
 
-inline std::string record(uint32_t label, int32_t status, std::initializer_list<int64_t> values) {
+template <typename Values>
+std::string recordOf(uint32_t label, int32_t status, const Values& values) {
     std::string out = le32(label) + le32(uint32_t(status)) + le32(uint32_t(values.size()));
     for (int64_t value : values)
         out += le64(value);
     return out;
+}
+
+inline std::string record(uint32_t label, int32_t status, std::initializer_list<int64_t> values) {
+    return recordOf(label, status, values);
+}
+
+inline std::string record(uint32_t label, int32_t status, const std::vector<int64_t>& values) {
+    return recordOf(label, status, values);
 }
 
 inline void fill(HTTPParser::IOB& body, const std::string& bytes) {

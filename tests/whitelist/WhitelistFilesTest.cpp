@@ -42,6 +42,14 @@ void fillSample(CommonWhitelist& store) {
     store.trimHistory(2);
 }
 
+// The number of the save that wrote the pair: 7 bytes behind the keys, 8 behind the history.
+std::string keysTrailer(uint64_t save) {
+    return keyBytes(int64_t(save)).substr(0, 7);
+}
+std::string historyTrailer(uint64_t save) {
+    return keyBytes(int64_t(save));
+}
+
 const std::string kSampleKeys = keyBytes(-2) + keyBytes(5) + keyBytes(0x0102030405060708);
 const std::string kSampleHistory =
     baseBytes(3) + recordBytes(0, 9) + recordBytes(1, 0x0102030405060708);
@@ -53,8 +61,8 @@ TEST(WhitelistFiles, SaveWritesExactBytesAndLoadRestores) {
     CommonWhitelist store;
     fillSample(store);
     ASSERT_TRUE(store.save(dir.folder()));
-    EXPECT_EQ(readBytes(dir.file("whitelist.bin")), kSampleKeys);
-    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), kSampleHistory);
+    EXPECT_EQ(readBytes(dir.file("whitelist.bin")), kSampleKeys + keysTrailer(1));
+    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), kSampleHistory + historyTrailer(1));
     // Only the two store files: no temporary file is left behind.
     EXPECT_EQ(FileSystem::listFolder(dir.path()).size(), 2u);
 
@@ -65,11 +73,11 @@ TEST(WhitelistFiles, SaveWritesExactBytesAndLoadRestores) {
     EXPECT_EQ(pullAll(loaded, 0), pullAll(store, 0));
     EXPECT_EQ(pullAll(loaded, 3), pullAll(store, 3));
 
-    // An emptied store saves an empty key file and a bare base.
+    // An emptied store saves no key and a bare base; the save number goes on.
     loaded.clear();
     ASSERT_TRUE(loaded.save(dir.folder()));
-    EXPECT_EQ(readBytes(dir.file("whitelist.bin")), "");
-    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), baseBytes(0));
+    EXPECT_EQ(readBytes(dir.file("whitelist.bin")), keysTrailer(2));
+    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), baseBytes(0) + historyTrailer(2));
 }
 
 TEST(WhitelistFiles, LoadCreatesMissingFilesEmpty) {
@@ -137,7 +145,7 @@ TEST(WhitelistFiles, LoadOfLargeFileWithUnsortedTail) {
     std::string sorted;
     for (int64_t k : expected)
         sorted += keyBytes(k);
-    EXPECT_EQ(readBytes(dir.file("whitelist.bin")), sorted);
+    EXPECT_EQ(readBytes(dir.file("whitelist.bin")), sorted + keysTrailer(1));
 }
 
 TEST(WhitelistFiles, FailedLoadsChangeWhatTheyShould) {
@@ -168,16 +176,25 @@ TEST(WhitelistFiles, FailedSaveLeavesOldFilesWhole) {
     for (int64_t k = 100; k < 20000; ++k)
         store.addKey(k);
 
-    // The key file's place is taken by a folder: the save fails and the history
-    // file keeps its old bytes instead of being half rewritten.
+    // The key file's place is taken by a folder: the save fails after the history is
+    // in place, and no temporary file is left behind.
     ASSERT_EQ(rename(dir.file("whitelist.bin").c_str(), dir.file("keys.old").c_str()), 0);
     ASSERT_EQ(mkdir(dir.file("whitelist.bin").c_str(), 0755), 0);
     EXPECT_FALSE(store.save(dir.folder()));
-    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), kSampleHistory);
-    EXPECT_EQ(FileSystem::listFolder(dir.path()).size(), 3u);  // no temporary files left
-
-    // With the folder gone the same store saves and reloads completely.
+    EXPECT_EQ(FileSystem::listFolder(dir.path()).size(), 3u);
+    // The old keys beside the new history load as the new keys: the history carries
+    // every change the old key file lacks.
     ASSERT_EQ(rmdir(dir.file("whitelist.bin").c_str()), 0);
+    ASSERT_EQ(rename(dir.file("keys.old").c_str(), dir.file("whitelist.bin").c_str()), 0);
+    {
+        CommonWhitelist loaded;
+        ASSERT_TRUE(loaded.load(dir.folder()));
+        EXPECT_EQ(loaded.keyCount(), store.keyCount());
+        EXPECT_TRUE(loaded.containsKey(19999));
+        EXPECT_EQ(pullAll(loaded, 0), pullAll(store, 0));
+    }
+
+    // Once it can, the same store saves and reloads completely.
     ASSERT_TRUE(store.save(dir.folder()));
     CommonWhitelist loaded;
     ASSERT_TRUE(loaded.load(dir.folder()));
@@ -209,5 +226,5 @@ TEST(WhitelistFiles, SaveFailingMidWriteKeepsOldContent) {
     EXPECT_EQ(FileSystem::listFolder(dir.path()).size(), 2u);
 
     ASSERT_TRUE(store.save(dir.folder()));
-    EXPECT_EQ(FileSystem::fileSize(dir.file("whitelist.bin")), 40000 * 8);
+    EXPECT_EQ(FileSystem::fileSize(dir.file("whitelist.bin")), 40000 * 8 + 7);
 }

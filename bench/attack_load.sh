@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Hostile clients on 127.0.0.1, all figures from one run:
+#  - 2000 connections each sending a 1 MB head that never ends;
+#  - 10 connections each sending 100 MB of a 104 MB body and never the rest;
+# for each: the server's resident size idle, at its peak (target: at most the buffer
+# budget plus 100 MB) and after the attackers left (target: within 2x idle), and the p99
+# of fast clients pulling during the attack against the same clients alone (target <= 3x).
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+SERVER_BIN=$build/bin/VantorSyncSvc
+source "$here/lib/common.sh"
+ulimit -n "$(ulimit -Hn)"
+budget_mb=${BUDGET_MB:-256}
+
+work=$(mktemp -d /tmp/vsattack.XXXXXX)
+SERVER_PID=""
+cleanup() {
+    [ -n "$SERVER_PID" ] && stop_sync_server
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/VantorSyncSvc"
+python3 "$here/lib/make_sync_data.py" "$work/VantorSyncSvc" 100000 100
+port=$(free_port)
+export VANTORSYNC_BUFFER_BUDGET_MB=$budget_mb
+start_sync_server "$work" "$port" "<log_enabled>0</log_enabled>"
+
+echo "--- 2000 slow heads of 1 MB (buffer budget $budget_mb MiB)"
+timeout 300 python3 "$here/lib/attack_load.py" heads "$port" "$SERVER_PID" 2000 1000000 "$budget_mb"
+echo "--- 10 unfinished bodies: 100 MB sent of 104 MB declared"
+timeout 300 python3 "$here/lib/attack_load.py" bodies "$port" "$SERVER_PID" 10 104000000 100000000 "$budget_mb"

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdio>
+
+// Every write, flush, fsync, truncate and rename that makes store data durable
+// goes through this one layer, so that tests can make any of them fail, come up
+// short or silently do nothing, and check that no such failure is reported as
+// success. Production code uses the pass-through default.
+class FileOps {
+  public:
+    virtual ~FileOps() = default;
+
+    // fwrite: whole items written.
+    virtual size_t write(FILE* file, const void* data, size_t size, size_t count);
+    // write(2) on a descriptor: bytes written, or -1.
+    virtual ssize_t writeFd(int fd, const void* data, size_t size);
+    // fflush: 0 or EOF.
+    virtual int flush(FILE* file);
+    // fsync(2) of a file or a folder: 0 or -1.
+    virtual int sync(int fd);
+    virtual int truncate(int fd, off_t length);
+    virtual int rename(const char* from, const char* to);
+};
+
+// The layer in use; the pass-through one unless a test installed another.
+FileOps& fileOps();
+// Installs ops (not owned) for the whole process; nullptr restores the default.
+void setFileOps(FileOps* ops);

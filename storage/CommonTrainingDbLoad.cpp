@@ -1,0 +1,76 @@
+// Loading the training database: the history exactly as it was served before the
+// stop or crash, and what to do with files that a crash or a bad disk left behind.
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/AtomicFile.h"
+#include "storage/CommonTrainingDb.h"
+#include "storage/TrainingDbOptions.h"
+
+void CommonTrainingDb::setAsideDamagedFile(int64_t damagedAt) {
+    const std::string dataPath = folder_ + kDataFileName;
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &parts);
+    std::string aside = dataPath + ".damaged-" + stamp;
+    for (int n = 2; ::access(aside.c_str(), F_OK) == 0; ++n)
+        aside = dataPath + ".damaged-" + stamp + "-" + std::to_string(n);
+    if (file_.setAside(damagedAt, aside)) {
+        std::fprintf(stderr,
+                     "%s: damaged record at offset %lld; the whole file is kept as %s, the "
+                     "records before it are loaded\n",
+                     dataPath.c_str(), static_cast<long long>(damagedAt), aside.c_str());
+    } else {
+        std::fprintf(stderr,
+                     "%s: damaged record at offset %lld, and the file could not be set aside; "
+                     "the records before it are served\n",
+                     dataPath.c_str(), static_cast<long long>(damagedAt));
+    }
+}
+
+bool CommonTrainingDb::load(const std::string& folder) {
+    AutoLock guard(lock_);
+    folder_ = folder;
+    const std::string dataPath = folder + kDataFileName;
+    const std::string optionsPath = folder + kOptionsFileName;
+    removeLeftoverTemporaries(optionsPath);
+    removeLeftoverTemporaries(dataPath + ".fm");
+    if (!file_.open(dataPath))
+        return false;
+    TrainingDbOptions options;
+    options.historyBase = historyBase_;  // a short file leaves the base as it was
+    if (!options.read(optionsPath))
+        return false;
+    historyBase_ = options.historyBase;
+    const uint32_t first = options.firstOffsetIn(file_.fileId());
+    // A compaction that did not reach its rename: the file in place is the valid one.
+    ::unlink((dataPath + ".new").c_str());
+
+    const auto collect = [&](uint32_t offset, const MessageDescriptor& descriptor) {
+        // Every record from the start on was appended as a change. Files written before
+        // the start was recorded only allow the current records.
+        const bool inHistory =
+            options.complete ? offset >= first : descriptor.status >= 1 && descriptor.status <= 99;
+        if (inHistory)
+            history_.push_back(offset);
+    };
+    history_.clear();
+    int64_t damagedAt = -1;
+    if (!file_.readAll(collect, &damagedAt))
+        return false;
+    bool ok = true;
+    if (damagedAt >= 0) {
+        setAsideDamagedFile(damagedAt);
+        history_.clear();
+        int64_t again = -1;
+        ok = file_.readAll(collect, &again) && again < 0;
+    }
+    // From now on the options file tells exactly where the history starts.
+    if (!options.complete || options.pendingShift != 0)
+        saveOptions();
+    return ok;
+}

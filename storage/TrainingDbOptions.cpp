@@ -1,0 +1,37 @@
+#include "storage/TrainingDbOptions.h"
+
+#include "platform/AtomicFile.h"
+#include "storage/ByteOrder.h"
+#include "storage/FlatStorage.h"
+
+bool TrainingDbOptions::read(const std::string& path) {
+    Storage::FlatStorage file;
+    if (!file.open(path))
+        return false;
+    uint8_t bytes[kSize] = {};
+    const size_t got = file.read(bytes, 1, kSize);
+    if (got >= 4)
+        historyBase = Storage::loadLittleEndian32(bytes);
+    complete = got == kSize;
+    if (complete) {
+        firstOffset = Storage::loadLittleEndian32(bytes + 4);
+        pendingShift = Storage::loadLittleEndian32(bytes + 8);
+        shiftedFileId = Storage::loadLittleEndian64(bytes + 12);
+    }
+    return true;
+}
+
+bool TrainingDbOptions::write(const std::string& path) const {
+    uint8_t bytes[kSize];
+    Storage::storeLittleEndian32(bytes, historyBase);
+    Storage::storeLittleEndian32(bytes + 4, firstOffset);
+    Storage::storeLittleEndian32(bytes + 8, pendingShift);
+    Storage::storeLittleEndian64(bytes + 12, shiftedFileId);
+    return replaceFileContents(path, std::string_view(reinterpret_cast<const char*>(bytes), kSize));
+}
+
+uint32_t TrainingDbOptions::firstOffsetIn(uint64_t fileId) const {
+    if (pendingShift != 0 && fileId != 0 && fileId == shiftedFileId && firstOffset >= pendingShift)
+        return firstOffset - pendingShift;
+    return firstOffset;
+}
