@@ -10,6 +10,7 @@ import shutil
 import socket
 import sys
 import tempfile
+import time
 import unittest
 
 try:
@@ -206,10 +207,16 @@ class HttpFramingTest(unittest.TestCase):
         c = self.client()
         c.request("GET", "/get_wl_updates",
                   headers=[("Remote-IP", "6.6.6.6"), ("User-Host", "forger")])
-        logs = [name for name in os.listdir(self.server.folder) if name.endswith(".log")]
-        self.assertTrue(logs)
-        with open(os.path.join(self.server.folder, logs[0]), "rb") as f:
-            lines = [line for line in f.read().splitlines() if b" forger " in line]
+        # The log writes its lines in batches: wait (bounded) for this one.
+        lines = []
+        for _ in range(300):
+            for name in os.listdir(self.server.folder):
+                if name.endswith(".log"):
+                    with open(os.path.join(self.server.folder, name), "rb") as f:
+                        lines += [line for line in f.read().splitlines() if b" forger " in line]
+            if lines:
+                break
+            time.sleep(0.1)
         self.assertTrue(lines)
         self.assertIn(b" 127.0.0.1 forger ", lines[-1])
         self.assertNotIn(b"6.6.6.6", lines[-1])
