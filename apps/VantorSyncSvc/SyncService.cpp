@@ -1,6 +1,7 @@
 #include "apps/VantorSyncSvc/SyncService.h"
 
 #include "apps/VantorSyncSvc/SvcLog.h"
+#include "metrics/Metrics.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 
@@ -102,6 +103,7 @@ bool SyncService::postWhitelistUpdates(const HTTPParser::IOB& requestBody, uint3
         return false;
     }
     // Acknowledged only once on disk; a failed push leaves no trace any client could see.
+    SaveTimer timer(Metrics::Collection::Whitelist);
     return whitelist_.push(requestBody, values.commonWhitelistMaxSize, dataFolder(), newIndex);
 }
 
@@ -120,6 +122,7 @@ bool SyncService::postTrainingDbUpdates(const HTTPParser::IOB& requestBody, uint
         newIndex = 0;
         return false;
     }
+    SaveTimer timer(Metrics::Collection::TrainingDb);
     return trainingDb_.push(requestBody, static_cast<uint32_t>(values.commonTrainingDbMaxSize),
                             newIndex);
 }
@@ -129,6 +132,12 @@ int32_t SyncService::whitelistCount() {
 }
 int32_t SyncService::trainingDbCount() {
     return trainingDb_.count();
+}
+size_t SyncService::whitelistKeyCount() {
+    return whitelist_.keyCount();
+}
+size_t SyncService::trainingDbDescriptorCount() {
+    return trainingDb_.descriptorCount();
 }
 void SyncService::clearWhitelist() {
     whitelist_.clear();

@@ -44,6 +44,8 @@ class SyncService {
     bool postTrainingDbUpdates(const HTTPParser::IOB& requestBody, uint32_t& newIndex);
     int32_t whitelistCount();
     int32_t trainingDbCount();
+    size_t whitelistKeyCount();
+    size_t trainingDbDescriptorCount();
     void clearWhitelist();
     void clearTrainingDb();
 
