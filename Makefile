@@ -4,7 +4,8 @@
 PACKAGES := cmake ninja-build g++ pkg-config zlib1g-dev googletest libgtest-dev libgmock-dev \
             libbenchmark-dev libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus systemd \
             qt6-base-dev libqt6test6 fonts-dejavu-core curl python3 wrk nginx-light procps \
-            clang libclang-rt-14-dev redis-server python3-h11
+            clang libclang-rt-14-dev redis-server python3-h11 debhelper dpkg-dev lintian \
+            python3-prometheus-client
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
@@ -12,8 +13,9 @@ BUILD_DIR := build
 TEST_DIR := build-test
 FUZZ_DIR := build-fuzz
 FUZZ_SECONDS ?= 60
+DEB_DIR := $(BUILD_DIR)/deb
 
-.PHONY: deps build run test bench fuzz format clean
+.PHONY: deps build run test bench fuzz format clean deb
 
 deps:
 	@missing=""; \
@@ -41,6 +43,17 @@ $(TEST_DIR)/build.ninja:
 test: deps $(TEST_DIR)/build.ninja
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The Debian packages, built by debhelper from a copy of the tree (dpkg-buildpackage
+# writes its results next to the source folder), then checked: lintian and contents.
+deb: deps
+	rm -rf $(DEB_DIR) && mkdir -p $(DEB_DIR)/src
+	tar -cf - --exclude-vcs --exclude=./$(BUILD_DIR) --exclude='./build-*' \
+	  --exclude=./fuzz/out --exclude=__pycache__ . | tar -xf - -C $(DEB_DIR)/src
+	cd $(DEB_DIR)/src && DEB_BUILD_OPTIONS="parallel=$(JOBS)" dpkg-buildpackage -b -uc -us
+	rm -f $(BUILD_DIR)/vantorsync-*.deb
+	mv $(DEB_DIR)/*.deb $(BUILD_DIR)/
+	python3 tests/packaging/package_test.py $(BUILD_DIR)
 
 bench: build
 	./bench/run_all.sh $(BUILD_DIR)

@@ -2,7 +2,7 @@
 # Included by every program that speaks the interface; defines, once:
 #   vs_management_interface  an INTERFACE target carrying the generated adaptor and
 #                            proxy headers (include "IVantorSync_adaptor.h" / "_proxy.h")
-#   vs_registration_templates a static library holding the three templates as strings
+#   vs_registration_templates a static library holding the templates as strings
 if(TARGET vs_management_interface)
     return()
 endif()
@@ -30,7 +30,8 @@ target_link_libraries(vs_management_interface INTERFACE SDBusCpp::sdbus-c++)
 # The templates become string constants, so the installed program needs no source tree.
 set(VS_TEMPLATE_NAMES ActivationFileTemplate com.mailvane.VantorSyncSvc.service.in
                       PolicyFileTemplate com.mailvane.VantorSyncSvc.conf.in
-                      UnitFileTemplate VantorSyncSvc.service.in)
+                      UnitFileTemplate VantorSyncSvc.service.in
+                      SysusersFileTemplate vantorsync.sysusers)
 set(VS_TEMPLATE_SOURCE "// Generated from the templates in com/; do not edit.\n")
 string(APPEND VS_TEMPLATE_SOURCE "#include \"com/RegistrationTemplates.h\"\n\n")
 while(VS_TEMPLATE_NAMES)
@@ -46,6 +47,10 @@ configure_file(${VS_GEN_DIR}/RegistrationTemplates.cpp.tmp
                ${VS_GEN_DIR}/RegistrationTemplates.cpp COPYONLY)
 
 add_library(vs_registration_templates STATIC ${VS_GEN_DIR}/RegistrationTemplates.cpp)
+
+# The version and build facts that the programs print and the metrics report.
+configure_file(${CMAKE_SOURCE_DIR}/com/BuildInfo.h.in ${VS_GEN_DIR}/BuildInfo.h @ONLY)
+target_include_directories(vs_registration_templates PUBLIC ${VS_GEN_DIR})
 
 # The bus names and the choice of bus, shared by the service and its control program.
 add_library(vs_management_bus STATIC ${CMAKE_SOURCE_DIR}/com/ManagementBus.cpp)

@@ -6,3 +6,5 @@
 extern const char* const kActivationFileTemplate;
 extern const char* const kPolicyFileTemplate;
 extern const char* const kUnitFileTemplate;
+// The sysusers.d entry of the service's account, used as it is.
+extern const char* const kSysusersFileTemplate;

@@ -1,5 +1,6 @@
 #include "net/HTTPSession.h"
 
+#include "metrics/Metrics.h"
 #include "net/RequestHandler.h"
 
 namespace {
@@ -30,6 +31,9 @@ bool HTTPSession::processReader() {
     if (reader_.isFailed())
         return false;
     if (reader_.isRefused()) {
+        if (!refusalCounted_)
+            Metrics::instance().closedForBudget();
+        refusalCounted_ = true;
         queueSend(kRefusal, sizeof kRefusal - 1, true);
         return true;
     }

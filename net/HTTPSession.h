@@ -20,4 +20,6 @@ class HTTPSession : public Session {
     bool processReader();
 
     HTTPParser::HTTPRequestReader reader_;
+    // The refusal is counted once, however often the reader is asked again.
+    bool refusalCounted_ = false;
 };

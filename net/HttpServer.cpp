@@ -2,6 +2,7 @@
 
 #include "http/IOB.h"
 #include "http/MessageText.h"
+#include "metrics/Metrics.h"
 #include "net/ServerSocket.h"
 
 using HTTPParser::HTTPRequest;
@@ -62,6 +63,8 @@ void HttpServer::sendResponseTo(uint32_t sessionId, const HTTPRequest& request,
     // body's length, but never the body: the client would read it as the next answer.
     if (request.getMethod() == "HEAD")
         bytes.setLength(response.serializedHeadLength());
+    Metrics::instance().requestAnswered(request.getPath(), response.getStatusCode(),
+                                        request.getBody().length(), bytes.length());
     if (responder() != nullptr) {
         // A connection that went away meanwhile simply drops the answer.
         responder()->sendResponse(sessionId, bytes, response.getCloseAfterSend());

@@ -13,6 +13,7 @@
 #include <climits>
 #include <new>
 
+#include "metrics/Metrics.h"
 #include "net/HTTPSession.h"
 #include "net/NetworkException.h"
 #include "net/ThreadStarter.h"
@@ -456,8 +457,10 @@ void ServerSocket::trackProgress(Session* session) {
 void ServerSocket::closeStalledSessions() {
     int64_t now = StallWatch::nowMs();
     // The rest of the request, or the reading of the answer, never came.
-    while (Session* stalled = stallWatch_.takeOverdue(now))
+    while (Session* stalled = stallWatch_.takeOverdue(now)) {
+        Metrics::instance().closedForTimeout();
         markForClose(stalled);
+    }
 }
 
 void ServerSocket::closeMarked() {

@@ -6,6 +6,8 @@
 
 #include <utility>
 
+#include "metrics/Metrics.h"
+
 namespace {
 
 // Per readiness report: enough for large bodies, small enough to stay fair to
@@ -16,9 +18,12 @@ constexpr size_t kReadPiece = 64 * 1024;
 }  // namespace
 
 Session::Session(int socket, uint32_t sessionId, Owner* owner, std::string peerAddress)
-    : socket_(socket), sessionId_(sessionId), owner_(owner), peerAddress_(std::move(peerAddress)) {}
+    : socket_(socket), sessionId_(sessionId), owner_(owner), peerAddress_(std::move(peerAddress)) {
+    Metrics::instance().connectionOpened();
+}
 
 Session::~Session() {
+    Metrics::instance().connectionClosed();
     if (budget_ != nullptr)
         budget_->release(sendCharged_ + inFlightCharged_);
 }

@@ -230,6 +230,11 @@ uint32_t CommonTrainingDb::end() {
     return historyBase_ + uint32_t(history_.size());
 }
 
+size_t CommonTrainingDb::descriptorCount() {
+    AutoLock guard(lock_);
+    return file_.indexSize();
+}
+
 size_t CommonTrainingDb::memoryBytes() {
     AutoLock guard(lock_);
     return file_.indexMemoryBytes() + history_.capacity() * sizeof(uint32_t);

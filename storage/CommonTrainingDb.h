@@ -68,6 +68,8 @@ class CommonTrainingDb {
 
     uint32_t historyBase();
     uint32_t end();
+    // Distinct descriptors in the record file's index.
+    size_t descriptorCount();
     // Bytes held in memory for the index and the history.
     size_t memoryBytes();
 

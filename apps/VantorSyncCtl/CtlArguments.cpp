@@ -17,6 +17,8 @@ const char* const kCtlUsage =
     "  clear-training-db    empty the common training database\n"
     "  folder               print the service's data folder\n"
     "\n"
+    "  --help, --version    print this text or the version and exit\n"
+    "\n"
     "The bus is the system bus unless --bus or $VANTORSYNC_BUS says otherwise.\n"
     "Exit status: 0 on success, 1 when the operation failed, 2 for a usage error.\n";
 
@@ -50,6 +52,10 @@ CtlArguments parseCtlArguments(const std::vector<std::string>& arguments) {
         const std::string& argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
             result.action = Action::Help;
+            return result;
+        }
+        if (argument == "--version") {
+            result.action = Action::Version;
             return result;
         }
         if (argument == "--bus") {

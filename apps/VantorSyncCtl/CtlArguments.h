@@ -10,6 +10,7 @@
 struct CtlArguments {
     enum class Action {
         Help,
+        Version,
         Status,
         Start,
         Stop,

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "BuildInfo.h"
 #include "apps/VantorSyncCtl/CtlArguments.h"
 #include "com/VantorSyncProxy.h"
 #include "platform/AtomicFile.h"
@@ -102,6 +103,7 @@ int perform(const CtlArguments& arguments, VantorSyncProxy& service) {
             std::printf("%s\n", service.ConfigFolder().c_str());
             return 0;
         case Action::Help:
+        case Action::Version:
             break;
     }
     std::printf("%s", kCtlUsage);
@@ -118,6 +120,10 @@ int main(int argc, char** argv) {
     }
     if (arguments.action == Action::Help) {
         std::printf("%s", kCtlUsage);
+        return 0;
+    }
+    if (arguments.action == Action::Version) {
+        std::printf("VantorSyncCtl %s\n", BuildInfo::kVersion);
         return 0;
     }
 

@@ -20,8 +20,9 @@ add_library(vs_host STATIC
     ${dir}/ServiceEvents.cpp
     ${dir}/StopSignals.cpp
     ${dir}/ManagementPayload.cpp
+    ${dir}/SystemAccount.cpp
 )
-target_link_libraries(vs_host PUBLIC vs_registration_templates vs_platform PkgConfig::LIBSYSTEMD
+target_link_libraries(vs_host PUBLIC vs_registration_templates vs_config vs_platform PkgConfig::LIBSYSTEMD
                       Threads::Threads)
 
 if(TARGET vs_service)
@@ -30,6 +31,7 @@ if(TARGET vs_service)
         ${dir}/VantorSyncObject.cpp
         ${dir}/ManagementEndpoint.cpp
         ${dir}/ClientTracker.cpp
+        ${dir}/ServiceMetrics.cpp
     )
     target_link_libraries(vs_module PUBLIC vs_host vs_service vs_management_interface
                           vs_management_bus)

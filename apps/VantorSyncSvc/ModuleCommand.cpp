@@ -25,7 +25,32 @@ int firstSwitchOf(const std::string& commandLine, std::initializer_list<const ch
     return -1;
 }
 
+const char* const kServiceUsage =
+    "Usage: VantorSyncSvc [-Service | -RegServer | -UnregServer | -Foreground] [-Metrics=ADDRESS]\n"
+    "The Mailvane synchronization server: HTTP sync port, management on D-Bus.\n"
+    "\n"
+    "  -Service       install as the systemd service VantorSyncSvc (run as root)\n"
+    "  -RegServer     register for D-Bus activation as a local server\n"
+    "  -UnregServer   remove the registration and the service\n"
+    "  -Foreground    run now, without registration, until stopped\n"
+    "  -Metrics=HOST:PORT\n"
+    "                 serve Prometheus metrics on HOST:PORT (also $VANTORSYNC_METRICS)\n"
+    "  --help, --version\n"
+    "\n"
+    "Without a switch the registration decides how the program runs. Environment:\n"
+    "VANTORSYNC_BUS (system, session or none), VANTORSYNC_ROOT (install root of the\n"
+    "registration files), XDG_CONFIG_HOME (parent of the data folder VantorSyncSvc).\n";
+
 ModuleCommand chooseModuleCommand(const std::string& commandLine) {
+    switch (firstSwitchOf(commandLine, {"help", "h", "version"})) {
+        case 0:
+        case 1:
+            return ModuleCommand::Help;
+        case 2:
+            return ModuleCommand::Version;
+        default:
+            break;
+    }
     switch (firstSwitchOf(commandLine, {"UnregServer", "RegServer"})) {
         case 0:
             return ModuleCommand::UnregServer;

@@ -5,6 +5,8 @@
 
 // What the service program was asked to do by its command line.
 enum class ModuleCommand {
+    Help,         // print the usage and exit
+    Version,      // print the version and exit
     UnregServer,  // remove the registration files (and the systemd unit)
     RegServer,    // register for bus activation as a local server
     Service,      // install as a systemd service
@@ -17,6 +19,9 @@ enum class ModuleCommand {
 // blank, TAB or the end; it is compared without regard to ASCII case.
 int firstSwitchOf(const std::string& commandLine, std::initializer_list<const char*> words);
 
-// The first of "UnregServer"/"RegServer" decides; "Service" counts only when
+// "help" ("h") or "version" anywhere: nothing else is done. Then the first of
+// "UnregServer"/"RegServer" decides; "Service" counts only when
 // neither is present; then "Foreground"; otherwise Start.
 ModuleCommand chooseModuleCommand(const std::string& commandLine);
+
+extern const char* const kServiceUsage;

@@ -64,6 +64,10 @@ std::string unitFileText(const std::string& programPath) {
     return replaceAll(kUnitFileTemplate, kProgramMarker, programPath);
 }
 
+std::string sysusersFileText() {
+    return kSysusersFileTemplate;
+}
+
 Registration::Registration(std::string root, std::string programPath, ServiceManager* manager)
     : root_(withFinalSlash(std::move(root))),
       programPath_(std::move(programPath)),
@@ -80,8 +84,20 @@ bool Registration::registerLocalServer() {
 bool Registration::writeBusFiles(bool serviceMode) {
     errors_.clear();
     // Any installed service goes first, so a local server never runs beside it.
-    return checkProgramPath() && uninstallService() && writeFile(policyPath(), policyFileText()) &&
+    return checkProgramPath() && uninstallService() && writeAccount() &&
+           writeFile(policyPath(), policyFileText()) &&
            writeFile(activationPath(), activationFileText(programPath_, serviceMode));
+}
+
+bool Registration::writeAccount() {
+    if (!writeFile(sysusersPath(), sysusersFileText()))
+        return false;
+    std::string error;
+    if (accountStep_ && !accountStep_(sysusersPath(), error)) {
+        errors_.push_back(error);
+        return false;
+    }
+    return true;
 }
 
 bool Registration::unregister() {
@@ -90,7 +106,7 @@ bool Registration::unregister() {
         return false;
     if (!uninstallService())
         return false;
-    return removeFileIfPresent(policyPath());
+    return removeFileIfPresent(policyPath()) && removeFileIfPresent(sysusersPath());
 }
 
 bool Registration::checkProgramPath() {

@@ -11,13 +11,18 @@ extern char** environ;
 ServiceManager::Result SystemctlServiceManager::run(const std::vector<std::string>& arguments) {
     std::vector<std::string> words{"systemctl"};
     words.insert(words.end(), arguments.begin(), arguments.end());
+    return runProgram(std::move(words));
+}
+
+ServiceManager::Result runProgram(std::vector<std::string> words) {
+    using Result = ServiceManager::Result;
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
 
     pid_t child = 0;
-    if (posix_spawnp(&child, "systemctl", nullptr, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
         return Result::Unreachable;
     }
     int status = 0;

@@ -22,5 +22,9 @@ class SystemctlServiceManager : public ServiceManager {
     Result run(const std::vector<std::string>& arguments) override;
 };
 
+// Runs words[0] (looked up in PATH) with the rest as arguments and waits for it;
+// Unreachable when it cannot be started.
+ServiceManager::Result runProgram(std::vector<std::string> words);
+
 // True when the machine was booted with systemd as its service manager.
 bool systemdIsRunning();

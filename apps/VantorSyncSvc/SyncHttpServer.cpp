@@ -5,12 +5,21 @@
 #include "apps/VantorSyncSvc/SvcLog.h"
 #include "apps/VantorSyncSvc/SyncService.h"
 #include "http/MessageText.h"
+#include "metrics/Metrics.h"
 #include "platform/NumberText.h"
 
 using HTTPParser::HTTPRequest;
 using HTTPParser::HTTPResponse;
 
 namespace {
+
+Metrics::Collection metricsCollection(bool whitelist) {
+    return whitelist ? Metrics::Collection::Whitelist : Metrics::Collection::TrainingDb;
+}
+
+void countSync(bool whitelist, Metrics::SyncOperation operation, Metrics::SyncResult result) {
+    Metrics::instance().syncDone(metricsCollection(whitelist), operation, result);
+}
 
 std::string formatIndex(uint32_t index) {
     char text[100];
@@ -55,6 +64,10 @@ void SyncHttpServer::handleRequest(std::unique_ptr<RequestItem> item) {
 }
 
 void SyncHttpServer::completePush(std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex) {
+    const bool whitelist =
+        HTTPParser::equalsIgnoringCase(item->request.getPath(), "/post_wl_updates");
+    countSync(whitelist, Metrics::SyncOperation::Push,
+              ok ? Metrics::SyncResult::Ok : Metrics::SyncResult::Failed);
     HTTPResponse response = makeOkResponse();
     if (ok)
         response.headers().add("newIndex", formatIndex(newIndex));
@@ -98,8 +111,11 @@ bool SyncHttpServer::answerDenied(const HTTPRequest& request, HTTPResponse& resp
 bool SyncHttpServer::handlePull(Collection collection, const HTTPRequest& request,
                                 HTTPResponse& response) {
     const HTTPParser::HeaderField* start = request.headers().find("startIndex");
-    if (!checkAccess(request, true))
+    const bool whitelist = collection == Collection::Whitelist;
+    if (!checkAccess(request, true)) {
+        countSync(whitelist, Metrics::SyncOperation::Pull, Metrics::SyncResult::Denied);
         return answerDenied(request, response);
+    }
     uint32_t startIndex = start ? static_cast<uint32_t>(leadingNumber(start->value)) : 0;
     uint32_t newIndex = 0;
     SyncService& service = SyncService::instance();
@@ -108,14 +124,19 @@ bool SyncHttpServer::handlePull(Collection collection, const HTTPRequest& reques
                   : service.getTrainingDbUpdates(startIndex, response.getBody(), newIndex);
     if (ok)
         response.headers().add("newIndex", formatIndex(newIndex));
+    countSync(whitelist, Metrics::SyncOperation::Pull,
+              ok ? Metrics::SyncResult::Ok : Metrics::SyncResult::Failed);
     logAccess(request, response);
     return ok;
 }
 
 bool SyncHttpServer::handlePush(Collection collection, const HTTPRequest& request,
                                 HTTPResponse& response) {
-    if (!checkAccess(request, false))
+    const bool whitelist = collection == Collection::Whitelist;
+    if (!checkAccess(request, false)) {
+        countSync(whitelist, Metrics::SyncOperation::Push, Metrics::SyncResult::Denied);
         return answerDenied(request, response);
+    }
     uint32_t newIndex = 0;
     SyncService& service = SyncService::instance();
     bool ok = collection == Collection::Whitelist
@@ -123,6 +144,8 @@ bool SyncHttpServer::handlePush(Collection collection, const HTTPRequest& reques
                   : service.postTrainingDbUpdates(request.getBody(), newIndex);
     if (ok)
         response.headers().add("newIndex", formatIndex(newIndex));
+    countSync(whitelist, Metrics::SyncOperation::Push,
+              ok ? Metrics::SyncResult::Ok : Metrics::SyncResult::Failed);
     logAccess(request, response);
     return ok;
 }

@@ -1,6 +1,7 @@
 #include "apps/VantorSyncSvc/SyncService.h"
 
 #include "apps/VantorSyncSvc/SvcLog.h"
+#include "metrics/Metrics.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 
@@ -23,6 +24,8 @@ SyncService::SyncService()
               return whitelist_.applyPending(body, newIndex);
           },
           [this] {
+              // The save histogram times one commit, which covers a group of pushes.
+              SaveTimer timer(Metrics::Collection::Whitelist);
               return whitelist_.commitPending(dataFolder(), getValues().commonWhitelistMaxSize,
                                               true);
           },
@@ -38,6 +41,7 @@ SyncService::SyncService()
           [this] {
               // Many pushes a second would otherwise copy the whole file for each group.
               const auto maxSize = static_cast<uint32_t>(getValues().commonTrainingDbMaxSize);
+              SaveTimer timer(Metrics::Collection::TrainingDb);
               return trainingDb_.commitPending(maxSize, maxSize / 4, maxSize / 64);
           },
           [this](std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex) {
@@ -142,6 +146,7 @@ bool SyncService::postWhitelistUpdates(const HTTPParser::IOB& requestBody, uint3
         return false;
     }
     // Acknowledged only once on disk; a failed push leaves no trace any client could see.
+    SaveTimer timer(Metrics::Collection::Whitelist);
     return whitelist_.push(requestBody, values.commonWhitelistMaxSize, dataFolder(), newIndex);
 }
 
@@ -160,6 +165,7 @@ bool SyncService::postTrainingDbUpdates(const HTTPParser::IOB& requestBody, uint
         newIndex = 0;
         return false;
     }
+    SaveTimer timer(Metrics::Collection::TrainingDb);
     return trainingDb_.push(requestBody, static_cast<uint32_t>(values.commonTrainingDbMaxSize),
                             newIndex);
 }
@@ -169,6 +175,12 @@ int32_t SyncService::whitelistCount() {
 }
 int32_t SyncService::trainingDbCount() {
     return trainingDb_.count();
+}
+size_t SyncService::whitelistKeyCount() {
+    return whitelist_.keyCount();
+}
+size_t SyncService::trainingDbDescriptorCount() {
+    return trainingDb_.descriptorCount();
 }
 void SyncService::clearWhitelist() {
     whitelist_.clear();

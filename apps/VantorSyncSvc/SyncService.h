@@ -47,6 +47,8 @@ class SyncService {
     bool submitPush(SyncHttpServer::Collection collection, std::unique_ptr<RequestItem>& item);
     int32_t whitelistCount();
     int32_t trainingDbCount();
+    size_t whitelistKeyCount();
+    size_t trainingDbDescriptorCount();
     void clearWhitelist();
     void clearTrainingDb();
 

@@ -9,12 +9,15 @@
 #include <memory>
 #include <optional>
 
+#include "BuildInfo.h"
 #include "apps/VantorSyncSvc/IdleMonitor.h"
 #include "apps/VantorSyncSvc/ManagementEndpoint.h"
 #include "apps/VantorSyncSvc/Registration.h"
 #include "apps/VantorSyncSvc/ServiceEvents.h"
+#include "apps/VantorSyncSvc/ServiceMetrics.h"
 #include "apps/VantorSyncSvc/StopSignals.h"
 #include "apps/VantorSyncSvc/SyncService.h"
+#include "apps/VantorSyncSvc/SystemAccount.h"
 #include "config/SystemDataFolder.h"
 #include "platform/Event.h"
 #include "platform/FileLimit.h"
@@ -75,7 +78,14 @@ std::string currentProgramPath() {
 
 int CVantorSyncSvcModule::run(const std::string& commandLine) {
     ModuleCommand command = chooseModuleCommand(commandLine);
+    metricsAddress_ = ServiceMetrics::requestedAddress(commandLine);
     switch (command) {
+        case ModuleCommand::Help:
+            std::printf("%s", kServiceUsage);
+            return 0;
+        case ModuleCommand::Version:
+            std::printf("VantorSyncSvc %s\n", BuildInfo::kVersion);
+            return 0;
         case ModuleCommand::UnregServer:
         case ModuleCommand::RegServer:
         case ModuleCommand::Service:
@@ -100,6 +110,11 @@ int CVantorSyncSvcModule::performRegistration(ModuleCommand command) {
     SystemctlServiceManager systemctl;
     bool tellSystemd = isSystemRoot(root) && systemdIsRunning();
     Registration registration(root, currentProgramPath(), tellSystemd ? &systemctl : nullptr);
+    if (isSystemRoot(root)) {
+        registration.setAccountStep([](const std::string& sysusersFile, std::string& error) {
+            return SystemAccount::ensure(sysusersFile, SystemDataFolder::kFolder, error);
+        });
+    }
     bool done = false;
     switch (command) {
         case ModuleCommand::Service:
@@ -172,6 +187,17 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
     service.startup();
     std::string state = serverStateLine(service);
     std::printf("%s\n", state.c_str());
+    ServiceMetrics metrics;
+    if (!metricsAddress_.empty()) {
+        std::string error;
+        if (metrics.start(metricsAddress_, error)) {
+            std::printf("VantorSyncSvc: metrics on http://%s/metrics\n",
+                        metrics.boundAddress().c_str());
+        } else {
+            // Like a sync port that cannot be bound: the service runs on without it.
+            std::printf("VantorSyncSvc: %s; running without metrics\n", error.c_str());
+        }
+    }
     std::fflush(stdout);
     reportMalformedAccessEntries(service, !serviceMode);
 
@@ -249,6 +275,7 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
 
     if (serviceMode)
         ServiceEvents::notifyStopping("Stopping");
+    metrics.stop();
     service.shutdown();
     endpoint.reset();
     if (serviceMode)

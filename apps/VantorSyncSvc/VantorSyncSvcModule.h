@@ -26,6 +26,9 @@ class CVantorSyncSvcModule {
     int performRegistration(ModuleCommand command);
     int startModule();
     int runServer(ServerMode mode, ManagementBus::BusKind bus);
+
+    // Where the metrics listener goes; empty: no metrics.
+    std::string metricsAddress_;
 };
 
 // The service program's own path, as the registration files name it.

@@ -40,6 +40,7 @@ TEST(CtlArgumentsTest, CommandsAndTheirFiles) {
     EXPECT_EQ(put.file, "/tmp/c.xml");
     EXPECT_EQ(put.bus, BusKind::System);
     EXPECT_EQ(parse({"status", "--help"}).action, Action::Help);
+    EXPECT_EQ(parse({"--version", "status"}).action, Action::Version);
 }
 
 TEST(CtlArgumentsTest, BusFromOptionOverridesEnvironment) {

@@ -38,3 +38,12 @@ TEST(ModuleCommandTest, FirstSwitchOfReportsTheWordIndex) {
     EXPECT_EQ(firstSwitchOf("-", {"a"}), -1);
     EXPECT_EQ(firstSwitchOf("a-", {""}), 0);  // an empty word after a trailing dash
 }
+
+TEST(ModuleCommandTest, HelpAndVersionComeBeforeEveryOtherSwitch) {
+    EXPECT_EQ(chooseModuleCommand("--help"), ModuleCommand::Help);
+    EXPECT_EQ(chooseModuleCommand("-h"), ModuleCommand::Help);
+    EXPECT_EQ(chooseModuleCommand("--version"), ModuleCommand::Version);
+    EXPECT_EQ(chooseModuleCommand("-RegServer --help"), ModuleCommand::Help);
+    EXPECT_EQ(chooseModuleCommand("-Service -Version"), ModuleCommand::Version);
+    EXPECT_EQ(chooseModuleCommand("-helpme"), ModuleCommand::Start);
+}

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,33 +21,14 @@ const char* const kServiceActivation =
     "[D-BUS Service]\n"
     "Name=com.mailvane.VantorSyncSvc\n"
     "Exec=/opt/vantorsync/bin/VantorSyncSvc\n"
-    "User=root\n"
+    "User=vantorsync\n"
     "SystemdService=VantorSyncSvc.service\n";
 
 const char* const kLocalServerActivation =
     "[D-BUS Service]\n"
     "Name=com.mailvane.VantorSyncSvc\n"
     "Exec=/opt/vantorsync/bin/VantorSyncSvc\n"
-    "User=root\n";
-
-const char* const kUnit =
-    "[Unit]\n"
-    "Description=Mailvane synchronization service\n"
-    "Requires=dbus.service\n"
-    "After=dbus.service\n"
-    "StartLimitIntervalSec=10\n"
-    "StartLimitBurst=3\n"
-    "\n"
-    "[Service]\n"
-    "Type=notify\n"
-    "ExecStart=/opt/vantorsync/bin/VantorSyncSvc\n"
-    "Restart=on-failure\n"
-    "RestartSec=1\n"
-    "ExecReload=/bin/kill -HUP $MAINPID\n"
-    "Environment=XDG_CONFIG_HOME=/var/lib\n"
-    "\n"
-    "[Install]\n"
-    "WantedBy=multi-user.target\n";
+    "User=vantorsync\n";
 
 std::string contentOf(const std::string& path) {
     std::string content;
@@ -77,7 +59,18 @@ TEST(RegistrationTest, ServiceWritesAllThreeFilesWithExactContent) {
     EXPECT_TRUE(registration.errors().empty());
 
     EXPECT_EQ(contentOf(root.file(Registration::kActivationFile)), kServiceActivation);
-    EXPECT_EQ(contentOf(root.file(Registration::kUnitFile)), kUnit);
+    std::string unit = contentOf(root.file(Registration::kUnitFile));
+    EXPECT_EQ(unit, unitFileText(kProgram));
+    for (const char* line :
+         {"\nExecStart=/opt/vantorsync/bin/VantorSyncSvc\n", "\nUser=vantorsync\n",
+          "\nGroup=vantorsync\n", "\nType=notify\n", "\nRestart=on-failure\n",
+          "\nStateDirectory=VantorSyncSvc\n", "\nUMask=0077\n", "\nWantedBy=multi-user.target\n"}) {
+        EXPECT_NE(unit.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(unit.find("@PROGRAM@"), std::string::npos);
+    EXPECT_EQ(contentOf(root.file(Registration::kSysusersFile)),
+              "# The account the synchronization service runs as; its home is the data folder.\n"
+              "u vantorsync - \"Mailvane synchronization service\" /var/lib/VantorSyncSvc\n");
     std::string policy = contentOf(root.file(Registration::kPolicyFile));
     EXPECT_EQ(policy, policyFileText());
     EXPECT_NE(
@@ -89,8 +82,16 @@ TEST(RegistrationTest, ServiceWritesAllThreeFilesWithExactContent) {
                   std::string::npos)
             << who;
     }
-    // Nobody but root may own the name.
-    EXPECT_EQ(policy.find("allow own"), policy.rfind("allow own"));
+    // Nobody but the service's account and root may own the name.
+    EXPECT_NE(policy.find(
+                  "<policy user=\"vantorsync\">\n    <allow own=\"com.mailvane.VantorSyncSvc\"/>"),
+              std::string::npos);
+    size_t owners = 0;
+    for (size_t at = policy.find("allow own"); at != std::string::npos;
+         at = policy.find("allow own", at + 1)) {
+        ++owners;
+    }
+    EXPECT_EQ(owners, 2u);
     EXPECT_NE(policy.find("<deny own=\"com.mailvane.VantorSyncSvc\"/>"), std::string::npos);
 
     struct stat info;
@@ -117,8 +118,8 @@ TEST(RegistrationTest, UnregServerRemovesEverythingAndIsHarmlessWhenNothingIsThe
     EXPECT_TRUE(registration.unregister());
     ASSERT_TRUE(registration.registerService());
     ASSERT_TRUE(registration.unregister());
-    for (const char* file :
-         {Registration::kActivationFile, Registration::kPolicyFile, Registration::kUnitFile}) {
+    for (const char* file : {Registration::kActivationFile, Registration::kPolicyFile,
+                             Registration::kUnitFile, Registration::kSysusersFile}) {
         EXPECT_FALSE(FileSystem::fileExists(root.file(file))) << file;
     }
     EXPECT_EQ(readRegisteredMode(root.path()), RegisteredMode::NotRegistered);
@@ -217,4 +218,36 @@ TEST(RegistrationTest, SystemRootIsOnlyTheRealRoot) {
     EXPECT_TRUE(isSystemRoot("//"));
     EXPECT_FALSE(isSystemRoot(""));
     EXPECT_FALSE(isSystemRoot("/tmp/root"));
+}
+
+TEST(RegistrationTest, AccountIsCreatedBeforeThePolicyNamesItAndItsFailureStopsThere) {
+    TempFolder root;
+    Registration registration(root.path(), kProgram, nullptr);
+    std::vector<std::string> seen;
+    registration.setAccountStep([&](const std::string& sysusersFile, std::string& error) {
+        seen.push_back(sysusersFile);
+        EXPECT_TRUE(FileSystem::fileExists(sysusersFile));
+        EXPECT_FALSE(FileSystem::fileExists(root.file(Registration::kPolicyFile)));
+        error = "no account";
+        return seen.size() > 1;
+    });
+    EXPECT_FALSE(registration.registerLocalServer());
+    EXPECT_EQ(registration.errors(), std::vector<std::string>{"no account"});
+    EXPECT_FALSE(FileSystem::fileExists(root.file(Registration::kActivationFile)));
+
+    std::remove(root.file(Registration::kSysusersFile).c_str());
+    EXPECT_TRUE(registration.registerService());
+    EXPECT_EQ(seen, (std::vector<std::string>(2, root.file(Registration::kSysusersFile))));
+}
+
+// The package installs files made from the same templates at build time; they must be
+// exactly what the registration writes for the installed program.
+TEST(RegistrationTest, PackagedFilesAreWhatTheRegistrationWritesForTheInstalledProgram) {
+    const std::string packaged = VS_PACKAGED_DIR;
+    const std::string program = VS_PACKAGED_PROGRAM;  // /usr/sbin/VantorSyncSvc in the package
+    EXPECT_EQ(contentOf(packaged + "/VantorSyncSvc.service"), unitFileText(program));
+    EXPECT_EQ(contentOf(packaged + "/com.mailvane.VantorSyncSvc.service"),
+              activationFileText(program, true));
+    EXPECT_EQ(contentOf(packaged + "/com.mailvane.VantorSyncSvc.conf"), policyFileText());
+    EXPECT_EQ(contentOf(packaged + "/vantorsync.conf"), sysusersFileText());
 }

@@ -267,7 +267,7 @@ class ModuleTest(ServiceTest):
         self.assertEqual(self.run_program("/service", env_extra=env).returncode, 0)
         with open(activation) as f:
             self.assertEqual(f.read(), "[D-BUS Service]\nName=com.mailvane.VantorSyncSvc\n"
-                             "Exec=%s\nUser=root\nSystemdService=VantorSyncSvc.service\n" % program)
+                             "Exec=%s\nUser=vantorsync\nSystemdService=VantorSyncSvc.service\n" % program)
         with open(unit) as f:
             self.assertIn("ExecStart=%s\n" % program, f.read())
         self.assertTrue(os.path.exists(policy))
