@@ -93,8 +93,9 @@ void RequestHandler<T>::workerLoop() {
     for (;;) {
         std::unique_ptr<RequestItem> item;
         {
-            std::unique_lock<CriticalSection> guard(lock_);
-            itemSignal_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+            AutoLock guard(lock_);
+            while (!stopping_ && queue_.empty())
+                itemSignal_.wait(lock_);
             if (stopping_)
                 return;
             item = std::move(queue_.front());
