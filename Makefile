@@ -80,7 +80,8 @@ tsa: deps $(TSA_DIR)/build.ninja
 	cmake --build $(TSA_DIR) -j $(JOBS) --target VantorSyncSvc VantorSyncAdm VantorSyncCtl
 
 format:
-	find . -path ./build -prune -o -path ./build-test -prune -o -path ./build-fuzz -prune -o -path ./build-tsa -prune -o \
+	find . -path ./build -prune -o -path ./build-test -prune -o -path ./build-fuzz -prune -o \
+	  -path ./build-tsa -prune -o \
 	  \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
 
 clean:
