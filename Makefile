@@ -12,10 +12,11 @@ JOBS ?= $(shell nproc)
 BUILD_DIR := build
 TEST_DIR := build-test
 FUZZ_DIR := build-fuzz
+TSA_DIR := build-tsa
 FUZZ_SECONDS ?= 60
 DEB_DIR := $(BUILD_DIR)/deb
 
-.PHONY: deps build run test bench fuzz format clean deb
+.PHONY: deps build run test bench fuzz tsa format clean deb
 
 deps:
 	@missing=""; \
@@ -68,9 +69,20 @@ fuzz: deps $(FUZZ_DIR)/build.ninja
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 	FUZZ_SECONDS=$(FUZZ_SECONDS) ./fuzz/run_fuzz.sh $(FUZZ_DIR)
 
+# clang's thread-safety analysis over the libraries and programs: any lock misuse the
+# annotations can see fails the build.
+$(TSA_DIR)/build.ninja:
+	cmake -S . -B $(TSA_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVANTORSYNC_THREAD_SAFETY=ON \
+	  -DVANTORSYNC_TESTS=OFF -DVANTORSYNC_BENCH=OFF
+
+tsa: deps $(TSA_DIR)/build.ninja
+	cmake --build $(TSA_DIR) -j $(JOBS) --target VantorSyncSvc VantorSyncAdm VantorSyncCtl
+
 format:
 	find . -path ./build -prune -o -path ./build-test -prune -o -path ./build-fuzz -prune -o \
+	  -path ./build-tsa -prune -o \
 	  \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_DIR) $(FUZZ_DIR) $(TSA_DIR)

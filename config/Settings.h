@@ -88,9 +88,9 @@ class Settings : public XML::SAXReader {
 
   private:
     mutable CriticalSection lock_;
-    std::string dataFolder_;
-    SettingsData values_;
-    AccessList accessList_;
+    std::string dataFolder_ GUARDED_BY(lock_);
+    SettingsData values_ GUARDED_BY(lock_);
+    AccessList accessList_ GUARDED_BY(lock_);
     // Built from accessList_ when first needed; every change to the list drops it.
-    mutable std::optional<AccessPolicy> policy_;
+    mutable std::optional<AccessPolicy> policy_ GUARDED_BY(lock_);
 };

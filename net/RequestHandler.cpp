@@ -60,18 +60,21 @@ bool RequestHandler<T>::start() {
 
 template <class T>
 void RequestHandler<T>::stop() {
+    // Taken out under the lock, so that isRunning never reads the thread while it is joined;
+    // the join itself waits outside, as the worker needs the lock to see stopping_.
+    std::thread worker;
     {
         AutoLock guard(lock_);
         stopping_ = true;
-    }
-    itemSignal_.notify_all();
-    if (worker_.joinable()) {
-        if (worker_.get_id() == std::this_thread::get_id()) {
+        if (worker_.joinable() && worker_.get_id() == std::this_thread::get_id()) {
             worker_.detach();  // a handler stopping its own server: the loop ends on return
         } else {
-            worker_.join();
+            worker = std::move(worker_);
         }
     }
+    itemSignal_.notify_all();
+    if (worker.joinable())
+        worker.join();
     AutoLock guard(lock_);
     queue_.clear();
 }
@@ -93,8 +96,9 @@ void RequestHandler<T>::workerLoop() {
     for (;;) {
         std::unique_ptr<RequestItem> item;
         {
-            std::unique_lock<CriticalSection> guard(lock_);
-            itemSignal_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+            AutoLock guard(lock_);
+            while (!stopping_ && queue_.empty())
+                itemSignal_.wait(lock_);
             if (stopping_)
                 return;
             item = std::move(queue_.front());

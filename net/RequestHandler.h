@@ -61,12 +61,12 @@ class RequestHandler : public RequestHandlerBase {
     void workerLoop();
 
     ServerSocket* const responder_;
-    std::deque<std::unique_ptr<RequestItem>> queue_;
-    uint32_t queueLimit_ = kQueueLimit;
+    std::deque<std::unique_ptr<RequestItem>> queue_ GUARDED_BY(lock_);
+    uint32_t queueLimit_ GUARDED_BY(lock_) = kQueueLimit;
     mutable CriticalSection lock_;
     std::condition_variable_any itemSignal_;
-    bool stopping_ = false;
-    std::thread worker_;
+    bool stopping_ GUARDED_BY(lock_) = false;
+    std::thread worker_ GUARDED_BY(lock_);
 };
 
 extern template class RequestHandler<HTTPParser::HTTPRequest>;

@@ -130,7 +130,10 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
         if (::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
             throw NetworkException();
         }
-        port_ = ntohs(address.sin_port);
+        {
+            AutoLock guard(lock_);  // port() may be asked from another thread
+            port_ = ntohs(address.sin_port);
+        }
 
         epoll_event stopEvent{};
         stopEvent.events = EPOLLIN;

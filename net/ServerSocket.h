@@ -78,23 +78,24 @@ class ServerSocket {
     void trackProgress(Session* session);
     void closeStalledSessions();
 
+    // Taken before a session's own lock (sendResponse), never after it.
     mutable CriticalSection lock_;
     int listenSocket_ = -1;
     int epollFd_ = -1;
     int stopFd_ = -1;  // eventfd, readable once stop begins; both threads watch it
     int wakeFd_ = -1;  // eventfd, written when responses wait for the I-O thread
-    uint16_t port_ = 0;
+    uint16_t port_ GUARDED_BY(lock_) = 0;
     std::thread listenerThread_;
     std::thread ioThread_;
-    std::unordered_map<int, SessionPtr> sessionsBySocket_;
-    std::unordered_map<uint32_t, Session*> sessionsById_;
-    std::vector<uint32_t> responsesWaiting_;  // session ids, under lock_
-    std::vector<Session*> closeSet_;          // I-O thread only
-    StallWatch stallWatch_;                   // I-O thread only
-    ConnectionLimits limits_;
+    std::unordered_map<int, SessionPtr> sessionsBySocket_ GUARDED_BY(lock_);
+    std::unordered_map<uint32_t, Session*> sessionsById_ GUARDED_BY(lock_);
+    std::vector<uint32_t> responsesWaiting_ GUARDED_BY(lock_);  // session ids
+    std::vector<Session*> closeSet_;                            // I-O thread only
+    StallWatch stallWatch_;                                     // I-O thread only
+    ConnectionLimits limits_ GUARDED_BY(lock_);
     ConnectionLimits activeLimits_;  // what the running threads use, fixed at start
     HTTPParser::BufferBudget budget_;
     int sessionKind_ = kHttpSession;
     Receiver* receiver_ = nullptr;
-    uint32_t nextSessionId_ = 1;
+    uint32_t nextSessionId_ GUARDED_BY(lock_) = 1;
 };

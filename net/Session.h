@@ -83,17 +83,17 @@ class Session {
   private:
     int socket_;
     CriticalSection lock_;
-    HTTPParser::IOB sendBuffer_;
-    uint32_t sentCount_ = 0;
-    bool closeAfterSend_ = false;
-    bool awaitingResponse_ = false;
+    HTTPParser::IOB sendBuffer_ GUARDED_BY(lock_);
+    uint32_t sentCount_ GUARDED_BY(lock_) = 0;
+    bool closeAfterSend_ GUARDED_BY(lock_) = false;
+    bool awaitingResponse_ GUARDED_BY(lock_) = false;
     // Readability reported while a request is in flight: stop watching until it is answered.
-    bool inputPaused_ = false;
-    bool peerFinished_ = false;
+    bool inputPaused_ GUARDED_BY(lock_) = false;
+    bool peerFinished_ GUARDED_BY(lock_) = false;
     HTTPParser::BufferBudget* budget_ = nullptr;
-    uint64_t sendCharged_ = 0;
-    uint64_t inFlightCharged_ = 0;
-    uint64_t progress_ = 0;
+    uint64_t sendCharged_ GUARDED_BY(lock_) = 0;
+    uint64_t inFlightCharged_ GUARDED_BY(lock_) = 0;
+    uint64_t progress_ GUARDED_BY(lock_) = 0;
     uint32_t sessionId_;
     Owner* owner_;
     std::string peerAddress_;

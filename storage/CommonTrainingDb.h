@@ -80,28 +80,28 @@ class CommonTrainingDb {
     void setCompactionSize(int64_t bytes);
 
   private:
-    bool applyLocked(const HTTPParser::IOB& body);
-    bool trimLocked(uint32_t maxSize);
-    void compactLocked(uint32_t maxCount);
+    bool applyLocked(const HTTPParser::IOB& body) REQUIRES(lock_);
+    bool trimLocked(uint32_t maxSize) REQUIRES(lock_);
+    void compactLocked(uint32_t maxCount) REQUIRES(lock_);
     // Where the history starts in the data file; its end when the history is empty.
-    uint32_t firstOffset() const;
-    bool saveOptions();
-    void setAsideDamagedFile(int64_t damagedAt);
+    uint32_t firstOffset() const REQUIRES(lock_);
+    bool saveOptions() REQUIRES(lock_);
+    void setAsideDamagedFile(int64_t damagedAt) REQUIRES(lock_);
 
     // The history entries pulls may see: all of them unless pushes are pending.
-    size_t servedSizeLocked() const;
-    void clearLocked();
+    size_t servedSizeLocked() const REQUIRES(lock_);
+    void clearLocked() REQUIRES(lock_);
 
-    std::string folder_;
-    DescriptorFile file_;
+    std::string folder_ GUARDED_BY(lock_);
+    DescriptorFile file_ GUARDED_BY(lock_);
     // Set from the first pending push until its commit, which ends the file's changes.
-    bool pending_ = false;
-    bool groupBroken_ = false;
-    size_t durableSize_ = 0;
+    bool pending_ GUARDED_BY(lock_) = false;
+    bool groupBroken_ GUARDED_BY(lock_) = false;
+    size_t durableSize_ GUARDED_BY(lock_) = 0;
     // A clear while pushes are pending empties memory at once; the file side follows
     // when the commit has ended the file's changes.
-    bool clearDeferred_ = false;
-    std::vector<uint32_t> history_;
-    uint32_t historyBase_ = 0;
+    bool clearDeferred_ GUARDED_BY(lock_) = false;
+    std::vector<uint32_t> history_ GUARDED_BY(lock_);
+    uint32_t historyBase_ GUARDED_BY(lock_) = 0;
     CriticalSection lock_;
 };

@@ -50,7 +50,8 @@ bool CommonTrainingDb::load(const std::string& folder) {
     // A compaction that did not reach its rename: the file in place is the valid one.
     ::unlink((dataPath + ".new").c_str());
 
-    const auto collect = [&](uint32_t offset, const MessageDescriptor& descriptor) {
+    // readAll calls it right here, under this function's lock.
+    const auto collect = [&](uint32_t offset, const MessageDescriptor& descriptor) REQUIRES(lock_) {
         // Every record from the start on was appended as a change. Files written before
         // the start was recorded only allow the current records.
         const bool inHistory =

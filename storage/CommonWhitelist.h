@@ -93,43 +93,44 @@ class CommonWhitelist {
     static constexpr size_t kKeysTrailerSize = 7;
 
   private:
-    uint32_t endLocked() const;
+    uint32_t endLocked() const REQUIRES(lock_);
     // Where pulls end: the end of the history, short of changes not yet durable.
-    uint32_t servedEndLocked() const;
+    uint32_t servedEndLocked() const REQUIRES(lock_);
     // The key file and history file of a save with the given number, written but not synced.
     bool writeFilesLocked(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
-                          uint32_t maxHistory, uint64_t number);
+                          uint32_t maxHistory, uint64_t number) REQUIRES(lock_);
     static bool replaceFiles(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
                              bool& savedOver);
     // The pending records and a new trailer over the history file's old trailer, synced.
     // On failure the file is cut back (else the next commit rewrites both files).
-    bool appendPending(const std::string& folder, uint32_t maxHistory);
+    bool appendPending(const std::string& folder, uint32_t maxHistory) REQUIRES(lock_);
     // Whether the history file on disk is the one the last save or load left, so that
     // records may be appended to it.
-    void noteFilesWritten(uint64_t historyBytes);
-    bool applyLocked(const HTTPParser::IOB& body);
-    bool saveLocked(const std::string& folder, uint32_t maxHistory, bool& savedOver);
-    void undoSince(const Mark& mark);
-    void applyHistoryToKeys();
-    bool appendHistoryRecords(HTTPParser::IOB& body, size_t from, size_t to) const;
-    bool appendSnapshot(HTTPParser::IOB& body) const;
-    bool loadKeys(const std::string& path, uint64_t& saveNumber, bool& numbered);
-    bool loadHistory(const std::string& path, uint64_t& saveNumber, bool& numbered);
+    void noteFilesWritten(uint64_t historyBytes) REQUIRES(lock_);
+    bool applyLocked(const HTTPParser::IOB& body) REQUIRES(lock_);
+    bool saveLocked(const std::string& folder, uint32_t maxHistory, bool& savedOver)
+        REQUIRES(lock_);
+    void undoSince(const Mark& mark) REQUIRES(lock_);
+    void applyHistoryToKeys() REQUIRES(lock_);
+    bool appendHistoryRecords(HTTPParser::IOB& body, size_t from, size_t to) const REQUIRES(lock_);
+    bool appendSnapshot(HTTPParser::IOB& body) const REQUIRES(lock_);
+    bool loadKeys(const std::string& path, uint64_t& saveNumber, bool& numbered) REQUIRES(lock_);
+    bool loadHistory(const std::string& path, uint64_t& saveNumber, bool& numbered) REQUIRES(lock_);
 
-    Storage::OrderedKeySet keys_;
-    Storage::WhitelistHistory history_;
-    uint32_t historyBase_ = 0;
-    uint64_t saveNumber_ = 0;
-    std::string folder_;
+    Storage::OrderedKeySet keys_ GUARDED_BY(lock_);
+    Storage::WhitelistHistory history_ GUARDED_BY(lock_);
+    uint32_t historyBase_ GUARDED_BY(lock_) = 0;
+    uint64_t saveNumber_ GUARDED_BY(lock_) = 0;
+    std::string folder_ GUARDED_BY(lock_);
     // Set from the first pending push until its commit: pulls then stop at durableMark_.
-    bool pending_ = false;
-    Mark durableMark_{0, 0};
+    bool pending_ GUARDED_BY(lock_) = false;
+    Mark durableMark_ GUARDED_BY(lock_){0, 0};
     // Counts clears, so that a commit can tell its changes were dropped meanwhile.
-    uint64_t generation_ = 0;
+    uint64_t generation_ GUARDED_BY(lock_) = 0;
     // The history file's size as last written, and how many records were appended to it
     // since the key file was; historyBytes_ 0 when unknown (the next commit rewrites both).
-    uint64_t historyBytes_ = 0;
-    size_t appendedRecords_ = 0;
-    uint64_t writtenHistoryBytes_ = 0;
+    uint64_t historyBytes_ GUARDED_BY(lock_) = 0;
+    size_t appendedRecords_ GUARDED_BY(lock_) = 0;
+    uint64_t writtenHistoryBytes_ GUARDED_BY(lock_) = 0;
     CriticalSection lock_;
 };

@@ -58,8 +58,9 @@ void PushCommitter::loop() {
     for (;;) {
         group.clear();
         {
-            std::unique_lock<CriticalSection> guard(lock_);
-            signal_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+            AutoLock guard(lock_);
+            while (!stopping_ && queue_.empty())
+                signal_.wait(lock_);
             if (queue_.empty())
                 return;  // stopping, and every push taken has been answered
             // Whatever arrived while the last commit was on its way goes into this one.

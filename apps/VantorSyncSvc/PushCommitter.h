@@ -54,8 +54,8 @@ class PushCommitter {
     const Done done_;
     CriticalSection lock_;
     std::condition_variable_any signal_;
-    std::deque<std::unique_ptr<RequestItem>> queue_;
-    bool running_ = false;
-    bool stopping_ = false;
+    std::deque<std::unique_ptr<RequestItem>> queue_ GUARDED_BY(lock_);
+    bool running_ GUARDED_BY(lock_) = false;
+    bool stopping_ GUARDED_BY(lock_) = false;
     std::thread thread_;
 };

@@ -80,7 +80,8 @@ SvcLog& SvcLog::instance() {
 
 SvcLog::SvcLog()
     : clock_([] { return std::time(nullptr); }),
-      file_([this] { removeOldFiles(); }),
+      // file_ is only used with lock_ held, so its hook runs under it.
+      file_([this]() REQUIRES(lock_) { removeOldFiles(); }),
       batchFlusher_(kBatchDelay, [this] { flushBatch(); }) {}
 
 SvcLog::~SvcLog() {

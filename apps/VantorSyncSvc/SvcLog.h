@@ -59,17 +59,17 @@ class SvcLog {
     static std::string fileNameFor(time_t t);
 
   private:
-    std::string timeOfDay() const;
-    void removeOldFiles();
+    std::string timeOfDay() const REQUIRES(lock_);
+    void removeOldFiles() REQUIRES(lock_);
     void flushBatch();
 
-    bool enabled_ = false;
-    std::string currentPath_;
-    std::string folder_;
-    int lifetimeDays_ = 10;
+    bool enabled_ GUARDED_BY(lock_) = false;
+    std::string currentPath_ GUARDED_BY(lock_);
+    std::string folder_ GUARDED_BY(lock_);
+    int lifetimeDays_ GUARDED_BY(lock_) = 10;
     mutable CriticalSection lock_;
-    Clock clock_;
-    LogFile file_;
+    Clock clock_ GUARDED_BY(lock_);
+    LogFile file_ GUARDED_BY(lock_);
     // Declared last: its thread calls into the members above.
     DelayedTask batchFlusher_;
 };

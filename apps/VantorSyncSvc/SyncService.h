@@ -83,12 +83,13 @@ class SyncService {
     Settings settings_;
     SyncHttpServer server_;
     ServerSocket socket_;
-    bool running_ = false;
-    int port_ = 0;
+    bool running_ GUARDED_BY(mainLock_) = false;
+    int port_ GUARDED_BY(mainLock_) = 0;
     CommonWhitelist whitelist_;
     CommonTrainingDb trainingDb_;
     // After the stores and the server, so that they go first, answering what they hold.
     PushCommitter whitelistCommitter_;
     PushCommitter trainingDbCommitter_;
+    // Taken before the lock of any member and the log's; none of them calls back in here.
     CriticalSection mainLock_;
 };

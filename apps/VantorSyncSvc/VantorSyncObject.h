@@ -13,7 +13,7 @@
 // connection's event loop, one at a time; whatever goes wrong inside one leaves it
 // as the error com.mailvane.Error.Failed (or as the bus library's own error) and
 // never as an exception into the library.
-class VantorSync : public sdbus::AdaptorInterfaces<com::mailvane::IVantorSync_adaptor> {
+class VantorSync final : public sdbus::AdaptorInterfaces<com::mailvane::IVantorSync_adaptor> {
   public:
     VantorSync(sdbus::IConnection& connection, std::string objectPath);
     ~VantorSync();
