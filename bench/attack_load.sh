@@ -13,19 +13,9 @@ source "$here/lib/common.sh"
 ulimit -n "$(ulimit -Hn)"
 budget_mb=${BUDGET_MB:-256}
 
-work=$(mktemp -d /tmp/vsattack.XXXXXX)
-SERVER_PID=""
-cleanup() {
-    [ -n "$SERVER_PID" ] && stop_sync_server
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$work/VantorSyncSvc"
-python3 "$here/lib/make_sync_data.py" "$work/VantorSyncSvc" 100000 100
-port=$(free_port)
+start_bench_work vsattack
 export VANTORSYNC_BUFFER_BUDGET_MB=$budget_mb
-start_sync_server "$work" "$port" "<log_enabled>0</log_enabled>"
+start_server_with_data "$work" 100000 100 0
 
 echo "--- 2000 slow heads of 1 MB (buffer budget $budget_mb MiB)"
 timeout 300 python3 "$here/lib/attack_load.py" heads "$port" "$SERVER_PID" 2000 1000000 "$budget_mb"

@@ -13,20 +13,10 @@ source "$here/lib/common.sh"
 ulimit -n "$(ulimit -Hn)"
 connections=${CONNECTIONS:-10000}
 
-work=$(mktemp -d /tmp/vsconn.XXXXXX)
-SERVER_PID=""
-cleanup() {
-    [ -n "$SERVER_PID" ] && stop_sync_server
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$work/VantorSyncSvc"
+start_bench_work vsconn
 # 100,000 keys with the newest 100 changes held: a pull from 0 is the whole set (900 kB),
 # a pull of the newest changes a 900-byte answer.
-python3 "$here/lib/make_sync_data.py" "$work/VantorSyncSvc" 100000 100
-port=$(free_port)
-start_sync_server "$work" "$port" "<log_enabled>0</log_enabled>"
+start_server_with_data "$work" 100000 100 0
 
 echo "--- $connections concurrent keep-alive connections, one pull (900-byte answer) each"
 timeout 300 python3 "$here/lib/connection_load.py" many "$port" "$SERVER_PID" "$connections" ||

@@ -10,26 +10,12 @@ build=$(cd "${1:-build}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 SERVER_BIN=$build/bin/VantorSyncSvc
 source "$here/lib/common.sh"
-for tool in wrk redis-server redis-benchmark; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool not installed"; exit 0; }
-done
+require_tools wrk redis-server redis-benchmark
 ulimit -n "$(ulimit -Hn)"
 seconds=${WRK_SECONDS:-10}
 
-work=$(mktemp -d /tmp/vsbench.XXXXXX)
-SERVER_PID=""
-REDIS_PID=""
-cleanup() {
-    [ -n "$SERVER_PID" ] && stop_sync_server
-    [ -n "$REDIS_PID" ] && stop_redis
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$work/home/VantorSyncSvc"
-python3 "$here/lib/make_sync_data.py" "$work/home/VantorSyncSvc" 100000 100000
-port=$(free_port)
-start_sync_server "$work/home" "$port" "<log_enabled>1</log_enabled>"
+start_bench_work vsbench
+start_server_with_data "$work/home" 100000 100000 1
 read -r wl wl_p99 < <(run_wrk 64 "http://127.0.0.1:$port/post_wl_updates" "$here/lib/push_whitelist.lua")
 read -r ts ts_p99 < <(run_wrk 64 "http://127.0.0.1:$port/post_ts_updates" "$here/lib/push_descriptors.lua")
 stop_sync_server; SERVER_PID=""

@@ -8,23 +8,17 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/common.sh"
 server="$build/bin/vs_test_http_server"
 
-for tool in wrk nginx python3; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool not installed"; exit 0; }
-done
+require_tools wrk nginx python3
 if [ ! -x "$server" ]; then
     cmake --build "$build" --target vs_test_http_server >/dev/null
 fi
 ulimit -n "$(ulimit -Hn)"
 
-work=$(mktemp -d)
 server_pid=""
-NGINX_PID=""
-cleanup() {
+bench_extra_cleanup() {
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    [ -n "$NGINX_PID" ] && stop_nginx
-    rm -rf "$work"
 }
-trap cleanup EXIT
+start_bench_work vshttp
 
 nginx_port=$(free_port)
 start_nginx "$work/nginx" "$nginx_port"

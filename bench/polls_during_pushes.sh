@@ -8,24 +8,16 @@ build=$(cd "${1:-build}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 SERVER_BIN=$build/bin/VantorSyncSvc
 source "$here/lib/common.sh"
-command -v wrk >/dev/null || { echo "skipped: wrk not installed"; exit 0; }
+require_tools wrk
 ulimit -n "$(ulimit -Hn)"
 seconds=${WRK_SECONDS:-10}
 
-work=$(mktemp -d /tmp/vsbench.XXXXXX)
-SERVER_PID=""
 pusher=""
-cleanup() {
+bench_extra_cleanup() {
     [ -n "$pusher" ] && kill "$pusher" 2>/dev/null && wait "$pusher" 2>/dev/null
-    [ -n "$SERVER_PID" ] && stop_sync_server
-    rm -rf "$work"
 }
-trap cleanup EXIT
-
-mkdir -p "$work/home/VantorSyncSvc"
-python3 "$here/lib/make_sync_data.py" "$work/home/VantorSyncSvc" 100000 100000
-port=$(free_port)
-start_sync_server "$work/home" "$port" "<log_enabled>1</log_enabled>"
+start_bench_work vsbench
+start_server_with_data "$work/home" 100000 100000 1
 end=$(python3 "$here/lib/push_descriptors.py" "$port" 1000 50)
 export PULL_PATH=/get_ts_updates START_INDEX=$end
 

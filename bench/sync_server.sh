@@ -10,15 +10,7 @@ SERVER_BIN=$build/bin/VantorSyncSvc
 source "$here/lib/common.sh"
 ulimit -n "$(ulimit -Hn)"
 
-work=$(mktemp -d /tmp/vsbench.XXXXXX)
-SERVER_PID=""
-NGINX_PID=""
-cleanup() {
-    [ -n "$SERVER_PID" ] && stop_sync_server
-    [ -n "$NGINX_PID" ] && stop_nginx
-    rm -rf "$work"
-}
-trap cleanup EXIT
+start_bench_work vsbench
 
 echo "--- idle polls: GET /get_wl_updates from the current end (empty answer), keep-alive"
 mkdir -p "$work/idle/VantorSyncSvc"

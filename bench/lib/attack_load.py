@@ -19,7 +19,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from connection_load import PULL, percentile, response_complete  # noqa: E402
+from connection_load import fast_latencies, percentile  # noqa: E402
 
 FAST_CLIENTS = 8
 FAST_SECONDS = 5.0
@@ -47,28 +47,6 @@ class PeakSampler(threading.Thread):
         self.running = False
         self.join()
         return self.peak
-
-
-def fast_latencies(port, seconds):
-    """FAST_CLIENTS keep-alive connections pull the newest changes in turn for SECONDS."""
-    sockets = [socket.create_connection(("127.0.0.1", port), timeout=30)
-               for _ in range(FAST_CLIENTS)]
-    latencies = []
-    stop = time.monotonic() + seconds
-    while time.monotonic() < stop:
-        for s in sockets:
-            began = time.monotonic()
-            s.sendall(PULL % 99900)
-            data = b""
-            while not response_complete(data):
-                chunk = s.recv(65536)
-                if not chunk:
-                    raise RuntimeError("server closed a fast client")
-                data += chunk
-            latencies.append(time.monotonic() - began)
-    for s in sockets:
-        s.close()
-    return latencies
 
 
 def send_some(sock, data, deadline):
@@ -147,12 +125,12 @@ def attacker_child(attack):
 def run(kind, port, pid, budget_mb, attack_args):
     raise_file_limit()
     idle = resident_kib(pid)
-    alone = fast_latencies(port, FAST_SECONDS)
+    alone = fast_latencies(port, FAST_CLIENTS, FAST_SECONDS)
     sampler = PeakSampler(pid)
     sampler.start()
     child = subprocess.Popen([sys.executable, os.path.abspath(__file__)] + attack_args)
     time.sleep(2.0)  # let the attack build up
-    during = fast_latencies(port, FAST_SECONDS)
+    during = fast_latencies(port, FAST_CLIENTS, FAST_SECONDS)
     time.sleep(1.0)
     child.send_signal(signal.SIGTERM)
     child.wait(timeout=120)

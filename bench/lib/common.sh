@@ -1,5 +1,44 @@
 # Shared pieces of the benchmark scripts: free ports, the server program, nginx, wrk.
 
+BENCH_LIB=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# require_tools TOOL...: ends the script with "skipped" when one of them is not installed.
+require_tools() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || { echo "skipped: $tool not installed"; exit 0; }
+    done
+}
+
+# start_bench_work PREFIX: makes a fresh folder in $work and arranges that on exit the
+# server, nginx and redis still running are stopped and the folder removed. A script with
+# more to stop first defines bench_extra_cleanup.
+start_bench_work() {
+    work=$(mktemp -d "/tmp/$1.XXXXXX")
+    SERVER_PID=""
+    NGINX_PID=""
+    REDIS_PID=""
+    trap bench_cleanup EXIT
+}
+
+bench_cleanup() {
+    if declare -F bench_extra_cleanup >/dev/null; then bench_extra_cleanup || true; fi
+    if [ -n "$SERVER_PID" ]; then stop_sync_server; fi
+    if [ -n "$NGINX_PID" ]; then stop_nginx; fi
+    if [ -n "$REDIS_PID" ]; then stop_redis; fi
+    rm -rf "$work"
+}
+
+# start_server_with_data HOME WHITELIST_KEYS HISTORY LOG_ENABLED: generated data in HOME's
+# data folder, then the server on a free port (in $port) with the log on (1) or off (0).
+start_server_with_data() {
+    local home=$1 keys=$2 history=$3 log=$4
+    mkdir -p "$home/VantorSyncSvc"
+    python3 "$BENCH_LIB/make_sync_data.py" "$home/VantorSyncSvc" "$keys" "$history"
+    port=$(free_port)
+    start_sync_server "$home" "$port" "<log_enabled>$log</log_enabled>"
+}
+
 free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }

@@ -175,7 +175,8 @@ def slow_readers(port, count, seconds):
 
 def fast_latencies(port, clients, seconds):
     """CLIENTS keep-alive connections pull the newest changes in turn for SECONDS."""
-    sockets = [socket.create_connection(("127.0.0.1", port)) for _ in range(clients)]
+    sockets = [socket.create_connection(("127.0.0.1", port), timeout=30)
+               for _ in range(clients)]
     end_index = 99900  # the newest 100 changes: a 900-byte answer
     latencies = []
     stop = time.monotonic() + seconds
@@ -184,7 +185,6 @@ def fast_latencies(port, clients, seconds):
             began = time.monotonic()
             s.sendall(PULL % end_index)
             data = b""
-            s.settimeout(30)
             while not response_complete(data):
                 chunk = s.recv(65536)
                 if not chunk:

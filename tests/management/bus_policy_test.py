@@ -13,8 +13,10 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from sync_wire import wait_until  # noqa: E402
 
 SERVER = None  # set from argv
 
@@ -56,15 +58,6 @@ SYSTEM_BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus
   <includedir>{policies}</includedir>
 </busconfig>
 """
-
-
-def wait_until(condition, limit=30.0):
-    deadline = time.monotonic() + limit
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.1)
-    return False
 
 
 class SystemStyleBus:

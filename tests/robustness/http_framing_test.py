@@ -47,18 +47,7 @@ class Client:
 
     def response(self):
         """(response event, body) of the next answer, parsed strictly."""
-        head, body = None, b""
-        while True:
-            event = self.conn.next_event()
-            if event is h11.NEED_DATA:
-                self.conn.receive_data(self.sock.recv(65536))
-                continue
-            if isinstance(event, h11.Response):
-                head = event
-            elif isinstance(event, h11.Data):
-                body += event.data
-            elif isinstance(event, h11.EndOfMessage):
-                return head, body
+        return read_answer(self.conn, self.sock)
 
     def server_closed(self):
         """True when nothing but the close follows the last answer."""
@@ -75,6 +64,11 @@ def strict_answer(sock):
     conn = h11.Connection(h11.CLIENT)
     conn.send(h11.Request(method="GET", target="/", headers=[("Host", "t")]))
     conn.send(h11.EndOfMessage())
+    return read_answer(conn, sock)
+
+
+def read_answer(conn, sock):
+    """(response event, body) of the next answer on sock, read through the h11 client conn."""
     head, body = None, b""
     while True:
         event = conn.next_event()

@@ -20,20 +20,9 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from sync_wire import descriptor, free_port, http_request, wl_record  # noqa: E402
+from sync_wire import config_text, descriptor, free_port, http_request, wl_record  # noqa: E402
 
 SERVER = None  # set from argv
-
-
-
-
-
-
-
-
-def config_text(port, extra=""):
-    return ("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config>\r\n"
-            "  <port>%d</port>\r\n%s</config>" % (port, extra))
 
 
 class Server:

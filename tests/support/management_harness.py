@@ -9,11 +9,11 @@ import shutil
 import signal
 import subprocess
 import tempfile
-import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-from sync_wire import free_port, http_request
+from sync_wire import config_text as config_file_text
+from sync_wire import free_port, http_request, wait_until  # noqa: F401
 
 # The programs under test, set by each script from its command line.
 PROGRAMS = {"server": None, "ctl": None}
@@ -22,8 +22,7 @@ OBJECT = ["com.mailvane.VantorSyncSvc", "/com/mailvane/VantorSync", "com.mailvan
 
 
 def config_text(port):
-    return ("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config>\r\n"
-            "  <port>%d</port>\r\n</config>" % port).encode()
+    return config_file_text(port).encode()
 
 
 def assert_well_formed(test, path):
@@ -32,15 +31,6 @@ def assert_well_formed(test, path):
         ElementTree.parse(path)
     except ElementTree.ParseError as error:
         test.fail("%s is not well-formed: %s" % (path, error))
-
-
-def wait_until(condition, limit=30.0):
-    deadline = time.monotonic() + limit
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.1)
-    return False
 
 
 def ctl(*args, env=None, bus="session"):

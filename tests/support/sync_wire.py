@@ -1,8 +1,26 @@
-"""Wire helpers shared by the end-to-end tests: ports, records, one HTTP exchange."""
+"""Helpers shared by the end-to-end tests: ports, config files, waiting, records, one HTTP
+exchange."""
 import http.client
 import random
 import socket
 import struct
+import time
+
+
+def config_text(port, extra=""):
+    """The config.xml the service itself writes, for the given port and further elements."""
+    return ("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config>\r\n"
+            "  <port>%d</port>\r\n%s</config>" % (port, extra))
+
+
+def wait_until(condition, limit=30.0):
+    """True once condition() holds, polled every 0.1 s; False after limit seconds."""
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.1)
+    return False
 
 
 def free_port():
