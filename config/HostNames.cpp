@@ -1,6 +1,7 @@
 #include "config/HostNames.h"
 
 #include "config/TextCodes.h"
+#include "platform/NumberText.h"
 
 #include <cstdint>
 
@@ -59,8 +60,8 @@ bool fromHex(const std::string& hex, std::string& bytes) {
     std::string decoded;
     decoded.reserve(hex.size() / 2);
     for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = TextCodes::hexDigitValue(hex[i]);
-        const int low = TextCodes::hexDigitValue(hex[i + 1]);
+        const int high = hexDigitValue(hex[i]);
+        const int low = hexDigitValue(hex[i + 1]);
         if (high < 0 || low < 0)
             return false;
         decoded += static_cast<char>(high * 16 + low);

@@ -15,7 +15,4 @@ bool decodeUtf8At(const std::string& text, size_t& i, uint32_t& code);
 // True when the whole text is well-formed UTF-8 (the empty text passes).
 bool isValidUtf8(const std::string& text);
 
-// The value of one hex digit (either case), or -1 for any other character.
-int hexDigitValue(char c);
-
 }  // namespace TextCodes

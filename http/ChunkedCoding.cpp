@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "http/MessageText.h"
+#include "platform/NumberText.h"
 
 namespace HTTPParser {
 

@@ -2,6 +2,7 @@
 
 #include "http/MessageFraming.h"
 #include "http/MessageText.h"
+#include "platform/NumberText.h"
 
 namespace HTTPParser {
 

@@ -36,14 +36,4 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && Header::lowerCase(a) == Header::lowerCase(b);
 }
 
-int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace HTTPParser

@@ -16,9 +16,6 @@ std::string readLine(const char* data, uint32_t length, uint32_t& position);
 // position where the body starts. A line the collection refuses ends the block.
 uint32_t readHead(const char* data, uint32_t length, std::string& firstLine, Header& fields);
 
-// The value of a hexadecimal digit of either case, or -1 for any other byte.
-int hexDigitValue(char c);
-
 // ASCII case-insensitive comparison of whole texts.
 bool equalsIgnoringCase(const std::string& a, const std::string& b);
 

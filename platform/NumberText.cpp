@@ -36,3 +36,13 @@ int32_t leadingNumber(const std::string& text) {
         return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(value);
 }
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

@@ -9,3 +9,5 @@
 int32_t leadingNumber(const std::string& text);
 // The same reading for lengths and other wide values: magnitudes beyond 2^40 saturate there.
 int64_t leadingNumber64(const std::string& text);
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int hexDigitValue(char c);
