@@ -1,13 +1,10 @@
 #include "metrics/Metrics.h"
 
-#include <strings.h>
-
 #include <chrono>
 
-namespace {
+#include "http/SyncEndpoint.h"
 
-constexpr const char* kEndpoints[] = {"/version", "/get_wl_updates", "/post_wl_updates",
-                                      "/get_ts_updates", "/post_ts_updates"};
+namespace {
 
 int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -23,12 +20,9 @@ Metrics& Metrics::instance() {
 }
 
 std::string Metrics::endpointOf(const std::string& path) {
-    for (const char* endpoint : kEndpoints) {
-        // Paths are matched without regard to case, as the dispatch does.
-        if (strcasecmp(path.c_str(), endpoint) == 0)
-            return endpoint;
-    }
-    return "other";
+    HTTPParser::SyncEndpoint endpoint = HTTPParser::syncEndpointOf(path);
+    return endpoint == HTTPParser::SyncEndpoint::Unknown ? "other"
+                                                         : HTTPParser::syncEndpointPath(endpoint);
 }
 
 void Metrics::requestAnswered(const std::string& path, int status, uint64_t bytesIn,

@@ -2,6 +2,7 @@
 
 #include "http/IOB.h"
 #include "http/MessageText.h"
+#include "http/SyncEndpoint.h"
 #include "metrics/Metrics.h"
 #include "net/ServerSocket.h"
 
@@ -72,23 +73,20 @@ void HttpServer::sendResponseTo(uint32_t sessionId, const HTTPRequest& request,
 }
 
 bool HttpServer::dispatch(const HTTPRequest& request, HTTPResponse& response) {
-    using Handler = bool (HttpServer::*)(const HTTPRequest&, HTTPResponse&);
-    struct Route {
-        const char* path;
-        Handler handler;
-    };
-    static const Route kRoutes[] = {
-        {"/version", &HttpServer::handleVersion},
-        {"/post_wl_updates", &HttpServer::handlePostWhitelistUpdates},
-        {"/get_wl_updates", &HttpServer::handleGetWhitelistUpdates},
-        {"/post_ts_updates", &HttpServer::handlePostTrainingUpdates},
-        {"/get_ts_updates", &HttpServer::handleGetTrainingUpdates},
-    };
-    std::string path = request.getPath();
-    for (const Route& route : kRoutes) {
-        if (HTTPParser::equalsIgnoringCase(path, route.path)) {
-            return (this->*route.handler)(request, response);
-        }
+    using HTTPParser::SyncEndpoint;
+    switch (HTTPParser::syncEndpointOf(request.getPath())) {
+        case SyncEndpoint::Version:
+            return handleVersion(request, response);
+        case SyncEndpoint::PostWhitelist:
+            return handlePostWhitelistUpdates(request, response);
+        case SyncEndpoint::GetWhitelist:
+            return handleGetWhitelistUpdates(request, response);
+        case SyncEndpoint::PostTrainingDb:
+            return handlePostTrainingUpdates(request, response);
+        case SyncEndpoint::GetTrainingDb:
+            return handleGetTrainingUpdates(request, response);
+        case SyncEndpoint::Unknown:
+            break;
     }
     return false;
 }

@@ -5,6 +5,7 @@
 #include "apps/VantorSyncSvc/SvcLog.h"
 #include "apps/VantorSyncSvc/SyncService.h"
 #include "http/MessageText.h"
+#include "http/SyncEndpoint.h"
 #include "metrics/Metrics.h"
 #include "platform/NumberText.h"
 
@@ -46,26 +47,26 @@ std::string fieldValueOr(const HTTPRequest& request, const char* name, const cha
 SyncHttpServer::SyncHttpServer(ServerSocket* responder) : HttpServer(responder) {}
 
 void SyncHttpServer::handleRequest(std::unique_ptr<RequestItem> item) {
-    const std::string path = item->request.getPath();
-    Collection collection;
-    if (HTTPParser::equalsIgnoringCase(path, "/post_wl_updates"))
-        collection = Collection::Whitelist;
-    else if (HTTPParser::equalsIgnoringCase(path, "/post_ts_updates"))
-        collection = Collection::TrainingDb;
-    else
+    const HTTPParser::SyncEndpoint endpoint = HTTPParser::syncEndpointOf(item->request.getPath());
+    if (!HTTPParser::isPushEndpoint(endpoint))
         return HttpServer::handleRequest(std::move(item));
-    // A denied push is answered at once, as before.
-    if (!checkAccess(item->request, false))
-        return HttpServer::handleRequest(std::move(item));
-    if (SyncService::instance().submitPush(collection, item))
+    const bool whitelist = endpoint == HTTPParser::SyncEndpoint::PostWhitelist;
+    if (!rightsFor(item->request).allowPost) {
+        countSync(whitelist, Metrics::SyncOperation::Push, Metrics::SyncResult::Denied);
+        HTTPResponse response = makeOkResponse();
+        answerDenied(item->request, response);
+        return sendResponseTo(item->sessionId, item->request, response);
+    }
+    if (SyncService::instance().submitPush(
+            whitelist ? Collection::Whitelist : Collection::TrainingDb, item))
         return;
     // No room in the committer's queue: the push fails without waiting.
     completePush(std::move(item), false, 0);
 }
 
 void SyncHttpServer::completePush(std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex) {
-    const bool whitelist =
-        HTTPParser::equalsIgnoringCase(item->request.getPath(), "/post_wl_updates");
+    const bool whitelist = HTTPParser::syncEndpointOf(item->request.getPath()) ==
+                           HTTPParser::SyncEndpoint::PostWhitelist;
     countSync(whitelist, Metrics::SyncOperation::Push,
               ok ? Metrics::SyncResult::Ok : Metrics::SyncResult::Failed);
     HTTPResponse response = makeOkResponse();
@@ -77,13 +78,12 @@ void SyncHttpServer::completePush(std::unique_ptr<RequestItem> item, bool ok, ui
     sendResponseTo(item->sessionId, item->request, response);
 }
 
-bool SyncHttpServer::checkAccess(const HTTPRequest& request, bool forGet) {
+AccessRights SyncHttpServer::rightsFor(const HTTPRequest& request) {
     const HTTPParser::HeaderField* field = request.headers().find("User-Host");
     const std::string host = field != nullptr ? field->getValue() : std::string();
     // The peer address is the connection's own; a client's "Remote-IP" field plays no part.
-    AccessRights rights = SyncService::instance().rightsForClient(
-        request.getPeerAddress(), field != nullptr ? &host : nullptr);
-    return forGet ? rights.allowGet : rights.allowPost;
+    return SyncService::instance().rightsForClient(request.getPeerAddress(),
+                                                   field != nullptr ? &host : nullptr);
 }
 
 void SyncHttpServer::logAccess(const HTTPRequest& request, HTTPResponse& response) {
@@ -112,7 +112,7 @@ bool SyncHttpServer::handlePull(Collection collection, const HTTPRequest& reques
                                 HTTPResponse& response) {
     const HTTPParser::HeaderField* start = request.headers().find("startIndex");
     const bool whitelist = collection == Collection::Whitelist;
-    if (!checkAccess(request, true)) {
+    if (!rightsFor(request).allowGet) {
         countSync(whitelist, Metrics::SyncOperation::Pull, Metrics::SyncResult::Denied);
         return answerDenied(request, response);
     }
@@ -130,39 +130,10 @@ bool SyncHttpServer::handlePull(Collection collection, const HTTPRequest& reques
     return ok;
 }
 
-bool SyncHttpServer::handlePush(Collection collection, const HTTPRequest& request,
-                                HTTPResponse& response) {
-    const bool whitelist = collection == Collection::Whitelist;
-    if (!checkAccess(request, false)) {
-        countSync(whitelist, Metrics::SyncOperation::Push, Metrics::SyncResult::Denied);
-        return answerDenied(request, response);
-    }
-    uint32_t newIndex = 0;
-    SyncService& service = SyncService::instance();
-    bool ok = collection == Collection::Whitelist
-                  ? service.postWhitelistUpdates(request.getBody(), newIndex)
-                  : service.postTrainingDbUpdates(request.getBody(), newIndex);
-    if (ok)
-        response.headers().add("newIndex", formatIndex(newIndex));
-    countSync(whitelist, Metrics::SyncOperation::Push,
-              ok ? Metrics::SyncResult::Ok : Metrics::SyncResult::Failed);
-    logAccess(request, response);
-    return ok;
-}
-
 bool SyncHttpServer::handleGetWhitelistUpdates(const HTTPRequest& request, HTTPResponse& response) {
     return handlePull(Collection::Whitelist, request, response);
 }
 
-bool SyncHttpServer::handlePostWhitelistUpdates(const HTTPRequest& request,
-                                                HTTPResponse& response) {
-    return handlePush(Collection::Whitelist, request, response);
-}
-
 bool SyncHttpServer::handleGetTrainingUpdates(const HTTPRequest& request, HTTPResponse& response) {
     return handlePull(Collection::TrainingDb, request, response);
-}
-
-bool SyncHttpServer::handlePostTrainingUpdates(const HTTPRequest& request, HTTPResponse& response) {
-    return handlePush(Collection::TrainingDb, request, response);
 }

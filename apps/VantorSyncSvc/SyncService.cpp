@@ -139,17 +139,6 @@ bool SyncService::getWhitelistUpdates(uint32_t startIndex, HTTPParser::IOB& resp
     return whitelist_.getUpdates(startIndex, responseBody, newIndex);
 }
 
-bool SyncService::postWhitelistUpdates(const HTTPParser::IOB& requestBody, uint32_t& newIndex) {
-    SettingsData values = getValues();
-    if (!values.commonWhitelistEnabled) {
-        newIndex = 0;
-        return false;
-    }
-    // Acknowledged only once on disk; a failed push leaves no trace any client could see.
-    SaveTimer timer(Metrics::Collection::Whitelist);
-    return whitelist_.push(requestBody, values.commonWhitelistMaxSize, dataFolder(), newIndex);
-}
-
 bool SyncService::getTrainingDbUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
                                        uint32_t& newIndex) {
     if (!getValues().commonTrainingDbEnabled) {
@@ -157,17 +146,6 @@ bool SyncService::getTrainingDbUpdates(uint32_t startIndex, HTTPParser::IOB& res
         return false;
     }
     return trainingDb_.getUpdates(startIndex, responseBody, newIndex);
-}
-
-bool SyncService::postTrainingDbUpdates(const HTTPParser::IOB& requestBody, uint32_t& newIndex) {
-    SettingsData values = getValues();
-    if (!values.commonTrainingDbEnabled) {
-        newIndex = 0;
-        return false;
-    }
-    SaveTimer timer(Metrics::Collection::TrainingDb);
-    return trainingDb_.push(requestBody, static_cast<uint32_t>(values.commonTrainingDbMaxSize),
-                            newIndex);
 }
 
 int32_t SyncService::whitelistCount() {

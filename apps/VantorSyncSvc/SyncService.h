@@ -39,11 +39,10 @@ class SyncService {
 
     bool getWhitelistUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
                              uint32_t& newIndex);
-    bool postWhitelistUpdates(const HTTPParser::IOB& requestBody, uint32_t& newIndex);
     bool getTrainingDbUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
                               uint32_t& newIndex);
-    bool postTrainingDbUpdates(const HTTPParser::IOB& requestBody, uint32_t& newIndex);
     // Hands a push to its collection's committer (item is taken); false when it cannot wait.
+    // The committers are the only way a push reaches a store.
     bool submitPush(SyncHttpServer::Collection collection, std::unique_ptr<RequestItem>& item);
     int32_t whitelistCount();
     int32_t trainingDbCount();
