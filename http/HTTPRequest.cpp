@@ -22,6 +22,10 @@ void HTTPRequest::setFirstLine(const std::string& line) {
 bool HTTPRequest::keepsConnection() const {
     if (hasListToken(headers(), "Connection", "close"))
         return false;
+    // An HTTP/1.0 message with a transfer coding has framing a 1.0 peer or proxy may have
+    // read differently: what follows it on the connection cannot be trusted.
+    if (equalsIgnoringCase(version_, "HTTP/1.0") && headers().find("Transfer-Encoding") != nullptr)
+        return false;
     if (equalsIgnoringCase(version_, "HTTP/1.0"))
         return hasListToken(headers(), "Connection", "keep-alive");
     return true;

@@ -43,7 +43,8 @@ void HTTPRequestReader::setLimits(uint32_t maxHeaderFields, BufferBudget* budget
 }
 
 void HTTPRequestReader::feed(const char* data, int length) {
-    if (state_ == Failed || state_ == Refused || data == nullptr || length <= 0)
+    if (state_ == Failed || state_ == Refused || state_ == Rejected || data == nullptr ||
+        length <= 0)
         return;
     compact();
     uint64_t needed = uint64_t(buffer_.length()) + uint32_t(length) + 1;
@@ -54,8 +55,8 @@ void HTTPRequestReader::feed(const char* data, int length) {
         return;
     }
     if (!makeRoom(needed)) {
-        // A body under way gets the failure answer; anything less is just closed.
-        state_ = state_ == Body ? Refused : Failed;
+        // Also when head and body came in one read: the client learns why it was closed.
+        state_ = Refused;
         return;
     }
     buffer_.append(data, static_cast<uint32_t>(length));
@@ -155,6 +156,10 @@ void HTTPRequestReader::parseHead(uint32_t headEnd) {
     // one pass over its bytes: the request line and the empty line, then the fields.
     if (countLines(current(), headEnd) > maxHeaderFields_ + 2) {
         state_ = Failed;
+        return;
+    }
+    if (!headIsWellFormed(current(), headEnd)) {
+        state_ = Rejected;
         return;
     }
     std::string firstLine;

@@ -15,7 +15,15 @@ namespace HTTPParser {
 // costs time in proportion to its length, not to its length squared.
 class HTTPRequestReader {
   public:
-    enum State { Idle = 0, Head = 1, Body = 2, Complete = 3, Failed = 4, Refused = 5 };
+    enum State {
+        Idle = 0,
+        Head = 1,
+        Body = 2,
+        Complete = 3,
+        Failed = 4,
+        Refused = 5,
+        Rejected = 6
+    };
 
     // A head that has not ended within this many bytes is not from a real client.
     static constexpr uint32_t kMaxHeadLength = 64 * 1024;
@@ -36,12 +44,15 @@ class HTTPRequestReader {
     // Adds received bytes and advances the state. Failed (the connection should
     // close without an answer): a request beyond the buffer limit, a head too long
     // or with too many fields, ambiguous framing, a malformed chunked body.
-    // Refused (the connection should get the failure answer): the budget has no
-    // room for the request.
+    // Refused (the connection should get the failure answer and close): the budget
+    // has no room for the bytes, whatever part of the request they carry.
+    // Rejected (the failure answer and a close as well): a head whose lines readers
+    // could split differently (see headIsWellFormed).
     void feed(const char* data, int length);
     bool isComplete() const { return state_ == Complete; }
     bool isFailed() const { return state_ == Failed; }
     bool isRefused() const { return state_ == Refused; }
+    bool isRejected() const { return state_ == Rejected; }
     // Part of a request has arrived and the rest has not.
     bool isPartial() const { return state_ == Head || state_ == Body; }
     State state() const { return state_; }

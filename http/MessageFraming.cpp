@@ -1,5 +1,6 @@
 #include "http/MessageFraming.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,21 @@ bool hasField(const Header& fields, const char* name) {
     return fields.find(name) != nullptr;
 }
 
+bool isTokenChar(unsigned char c) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+        return true;
+    return c != 0 && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+bool isFieldLineWellFormed(const char* line, uint32_t length, bool afterField) {
+    if (line[0] == ' ' || line[0] == '\t')
+        return afterField;  // a folded continuation of the field before it
+    uint32_t colon = 0;
+    while (colon < length && isTokenChar(static_cast<unsigned char>(line[colon])))
+        ++colon;
+    return colon > 0 && colon < length && line[colon] == ':';
+}
+
 }  // namespace
 
 bool hasListToken(const Header& fields, const std::string& name, const std::string& token) {
@@ -67,6 +83,30 @@ bool lastCodingIsChunked(const Header& fields) {
     for (size_t i = 0; i + 1 < codings.size(); ++i) {
         if (equalsIgnoringCase(codings[i], "chunked"))
             return false;
+    }
+    return true;
+}
+
+bool headIsWellFormed(const char* data, uint32_t length) {
+    bool requestLine = true;
+    bool afterField = false;
+    uint32_t lineStart = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        const char c = data[i];
+        if (c == '\0')
+            return false;
+        if (c == '\r' && (i + 1 >= length || data[i + 1] != '\n'))
+            return false;
+        if (c != '\n')
+            continue;
+        const uint32_t lineEnd = i > lineStart && data[i - 1] == '\r' ? i - 1 : i;
+        if (!requestLine && lineEnd > lineStart) {
+            if (!isFieldLineWellFormed(data + lineStart, lineEnd - lineStart, afterField))
+                return false;
+            afterField = true;
+        }
+        requestLine = false;
+        lineStart = i + 1;
     }
     return true;
 }

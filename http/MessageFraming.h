@@ -24,6 +24,14 @@ struct MessageFraming {
 //   numbers are Invalid, repeats of the same number are fine.
 MessageFraming readFraming(const Header& fields);
 
+// Whether the bytes of a head (request line to the empty line) hold only lines that every
+// reader splits the same way. Refused: a NUL anywhere, a CR that does not end a line, a
+// field line whose name is not a token or is not followed directly by the colon
+// ("Content-Length : 5"), a line without a colon, and a folded line before any field.
+// Lenient readers (this one's own header collection among them) would take such a line
+// as some other field, or as the end of the head, where a proxy reads it differently.
+bool headIsWellFormed(const char* data, uint32_t length);
+
 // Whether any field of that name lists token (comma lists, ASCII case ignored).
 bool hasListToken(const Header& fields, const std::string& name, const std::string& token);
 

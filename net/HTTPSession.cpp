@@ -6,7 +6,8 @@
 namespace {
 
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-// The server's one failure answer, for a request the buffer budget has no room for.
+// The server's one failure answer, for a request the buffer budget has no room for or
+// whose head it will not read.
 const char kRefusal[] =
     "HTTP/1.1 500 Request failed\r\nContent-Type: text/html\r\nConnection: close\r\n"
     "Content-Length: 0\r\n\r\n";
@@ -34,6 +35,10 @@ bool HTTPSession::processReader() {
         if (!refusalCounted_)
             Metrics::instance().closedForBudget();
         refusalCounted_ = true;
+        queueSend(kRefusal, sizeof kRefusal - 1, true);
+        return true;
+    }
+    if (reader_.isRejected()) {
         queueSend(kRefusal, sizeof kRefusal - 1, true);
         return true;
     }

@@ -141,16 +141,6 @@ TEST(HTTPRequestReader, ContinueIsRequestedOnlyWhileTheBodyIsMissing) {
     EXPECT_FALSE(bodyAlreadyThere.takeContinueRequest());
 }
 
-TEST(HTTPRequestReader, MalformedHeaderLineEndsTheHead) {
-    HTTPRequestReader reader;
-    feed(reader, "GET /v HTTP/1.1\r\nA: 1\r\nno colon here\r\nB: 2\r\n\r\n");
-    ASSERT_TRUE(reader.isComplete());
-    HTTPRequest request;
-    ASSERT_TRUE(reader.buildRequest(request));
-    EXPECT_NE(nullptr, request.headers().find("A"));
-    EXPECT_EQ(nullptr, request.headers().find("B"));
-}
-
 TEST(HTTPRequestReader, BlockGrownForALargeBodyIsGivenBackAfterTheRequest) {
     HTTPRequestReader reader;
     std::string body(1 << 20, 'b');

@@ -8,6 +8,7 @@
 #include "http/HTTPRequestReader.h"
 
 using namespace HTTPParser;
+using namespace std::string_literals;
 
 namespace {
 
@@ -48,6 +49,31 @@ TEST(RequestFraming, AmbiguousBodyFramingFails) {
     };
     for (const char* head : heads)
         EXPECT_EQ(HTTPRequestReader::Failed, stateAfter(head)) << head;
+}
+
+TEST(RequestFraming, FieldLinesReadersCouldSplitDifferentlyAreRejected) {
+    // Each would hide "Content-Length: 5" from this reader, or show it where a proxy
+    // does not, and with it the request behind the body.
+    const std::string heads[] = {
+        "POST /p HTTP/1.1\r\nContent-Length : 5\r\n\r\n",
+        "POST /p HTTP/1.1\r\nX: a\rContent-Length: 5\r\n\r\n",
+        "POST /p HTTP/1.1\r\nX: a\r\nContent-Length: 5\r\r\n\r\n",
+        "POST /p HTTP/1.1\r\nX\0Y: a\r\nContent-Length: 5\r\n\r\n"s,
+        "POST /p HTTP/1.1\r\nX: a\0\r\nContent-Length: 5\r\n\r\n"s,
+        "POST /p HTTP/1.1\r\nno colon here\r\nContent-Length: 5\r\n\r\n",
+        "POST /p HTTP/1.1\r\n Content-Length: 5\r\n\r\n",
+        "POST /p HTTP/1.1\r\n: 5\r\n\r\n",
+        "POST /p HTTP/1.1\r\nContent-Length\t: 5\r\n\r\n",
+    };
+    for (const std::string& head : heads) {
+        EXPECT_EQ(HTTPRequestReader::Rejected, stateAfter(head + "GET /smuggled HTTP/1.1\r\n\r\n"))
+            << head;
+    }
+    // Folded values, tabs and bytes above 0x7f in a value, and bare LF line ends are read.
+    HTTPRequestReader reader;
+    feed(reader, "POST /p HTTP/1.1\nX-A: a\r\n\tb\nX-B: \t\xe4\r\nContent-Length: 2\r\n\r\nok");
+    ASSERT_TRUE(reader.isComplete());
+    EXPECT_EQ("ok", bodyOf(reader));
 }
 
 TEST(RequestFraming, UnambiguousFramingIsRead) {
@@ -160,6 +186,17 @@ TEST(RequestFraming, LargeRequestsAreChargedToTheBudgetAndRefusedPastIt) {
     second.reset();
     EXPECT_EQ(0u, budget.used());
     EXPECT_FALSE(first.holdsBlock());
+}
+
+TEST(RequestFraming, HeadAndBodyPastTheBudgetInOneReadAreRefused) {
+    // Refused, not failed: the client is owed the failure answer before the close.
+    BufferBudget budget(64 * 1024);
+    std::string body(200 * 1024, 'b');
+    HTTPRequestReader reader;
+    reader.setLimits(100, &budget);
+    feed(reader,
+         "POST /p HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    EXPECT_TRUE(reader.isRefused());
 }
 
 TEST(RequestFraming, ChunkedGrowthPastTheBudgetIsRefused) {

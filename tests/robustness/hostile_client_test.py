@@ -144,7 +144,8 @@ class HostileClientTest(unittest.TestCase):
         self.assertEqual(read_answer(sock), b"")
 
     def test_requests_past_the_budget_are_refused_and_memory_returns(self):
-        declared = 30 * 1024 * 1024
+        # Two of these leave less of the budget than one read of 32 KiB needs.
+        declared = 32 * 1024 * 1024
         head = (b"POST /post_wl_updates HTTP/1.1\r\nUser-Host: ws\r\n"
                 b"Content-Length: %d\r\n\r\n" % declared)
         holders = []
@@ -153,11 +154,13 @@ class HostileClientTest(unittest.TestCase):
             sock.sendall(head + b"\x01" * (8 * 1024 * 1024))
             holders.append(sock)
         # The two holders claimed nearly the whole budget: a third large request is refused
-        # with the failure answer, and the connection closes.
-        refused = self.connect()
-        send_quietly(refused, head)
-        answer = read_answer(refused)
-        self.assertTrue(answer.startswith(b"HTTP/1.1 500 Request failed"), answer[:100])
+        # with the failure answer, and the connection closes; also when its head comes in
+        # one read with the start of its body.
+        for data in (head, head + b"\x01" * 32768):
+            refused = self.connect()
+            send_quietly(refused, data)
+            answer = read_answer(refused)
+            self.assertTrue(answer.startswith(b"HTTP/1.1 500 Request failed"), answer[:100])
         # Small requests are still served meanwhile.
         self.assertServesOthers()
         # An admitted transfer finishes.

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """HTTP framing against the real server program, read by a strict independent parser (h11):
 HEAD answers carry no body, "Connection: close" and HTTP/1.0 clients get their answer and
-then the close, ambiguous framing is refused with a close, odd but unambiguous framing is
+then the close, ambiguous framing is refused with a close, field syntax that readers split
+differently gets the failure answer and a close, odd but unambiguous framing is
 served, and a client cannot forge the peer address nor inject header lines.
 Usage: http_framing_test.py <VantorSyncSvc program>
 """
@@ -99,6 +100,10 @@ def raw_exchange(port, data):
             return received, True
 
 
+FAILURE_ANSWER = (b"HTTP/1.1 500 Request failed\r\nContent-Type: text/html\r\n"
+                  b"Connection: close\r\nContent-Length: 0\r\n\r\n")
+
+
 def field(head, name):
     for key, value in head.headers:
         if key.lower() == name.lower().encode():
@@ -186,10 +191,47 @@ class HttpFramingTest(unittest.TestCase):
                     head, body = strict_answer(sock)
                     self.assertEqual((head.status_code, body), (200, b"1.0"))
 
+    def test_field_syntax_proxies_read_differently_is_refused_as_h11_refuses_it(self):
+        hidden = b"GET /version HTTP/1.1\r\nHost: t\r\n\r\n"
+        cases = {
+            "blank before the colon": b"Content-Length : %d\r\n\r\n",
+            "bare CR inside the head": b"X: a\rContent-Length: %d\r\n\r\n",
+            "NUL in a field name": b"X\x00Y: a\r\nContent-Length: %d\r\n\r\n",
+        }
+        for name, rest in cases.items():
+            with self.subTest(name):
+                data = b"POST /version HTTP/1.1\r\nHost: t\r\n" + rest % len(hidden) + hidden
+                answer, closed = raw_exchange(self.server.port, data)
+                self.assertEqual(answer, FAILURE_ANSWER)
+                self.assertTrue(closed)
+                strict = h11.Connection(h11.SERVER)
+                strict.receive_data(data)
+                self.assertRaises(h11.RemoteProtocolError, strict.next_event)
+
+    def test_http10_with_transfer_encoding_is_answered_then_closed(self):
+        data = (b"POST /version HTTP/1.0\r\nConnection: keep-alive\r\n"
+                b"Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n")
+        answer, closed = raw_exchange(self.server.port, data + b"GET /version HTTP/1.1\r\n\r\n")
+        self.assertTrue(closed)
+        self.assertEqual(answer.count(b"HTTP/1.1 200 OK"), 1, answer)
+        self.assertIn(b"\r\nConnection: close\r\n", answer)
+        # h11 too reads the request and then must close.
+        strict = h11.Connection(h11.SERVER)
+        strict.receive_data(data)
+        self.assertIsInstance(strict.next_event(), h11.Request)
+        strict.send(h11.Response(status_code=200, headers=[("Content-Length", "0")]))
+        strict.send(h11.EndOfMessage())
+        self.assertIs(strict.our_state, h11.MUST_CLOSE)
+
     def test_denied_request_echoes_start_index_only_without_control_bytes(self):
+        # A bare CR in a value does not reach the echo: the whole head is refused.
         answer, _ = raw_exchange(self.server.port,
                                  b"GET /get_wl_updates HTTP/1.1\r\nConnection: close\r\n"
                                  b"startIndex: 5\rX-Injected: 1\r\n\r\n")
+        self.assertEqual(answer, FAILURE_ANSWER)
+        answer, _ = raw_exchange(self.server.port,
+                                 b"GET /get_wl_updates HTTP/1.1\r\nConnection: close\r\n"
+                                 b"startIndex: 5\x0bX-Injected: 1\r\n\r\n")
         self.assertTrue(answer.startswith(b"HTTP/1.1 200 OK"), answer)
         self.assertNotIn(b"X-Injected", answer)
         self.assertNotIn(b"newIndex", answer)
