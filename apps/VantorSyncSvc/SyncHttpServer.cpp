@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "apps/VantorSyncSvc/AccessLogLine.h"
 #include "apps/VantorSyncSvc/SvcLog.h"
 #include "apps/VantorSyncSvc/SyncService.h"
 #include "http/MessageText.h"
@@ -89,15 +90,16 @@ AccessRights SyncHttpServer::rightsFor(const HTTPRequest& request) {
 void SyncHttpServer::logAccess(const HTTPRequest& request, HTTPResponse& response) {
     if (!SyncService::instance().getValues().logEnabled)
         return;
+    AccessLogLine line;
     // The address the connection came from; a client cannot choose what is logged.
-    std::string ip = request.getPeerAddress().empty() ? "unknown_ip" : request.getPeerAddress();
-    std::string host = fieldValueOr(request, "User-Host", "unknown");
-    std::string method = request.getMethod();
-    std::string path = request.getPath();
-    SvcLog::instance().write("%s %s %s %s %d %d %d", ip.c_str(), host.c_str(), method.c_str(),
-                             path.c_str(), response.getStatusCode(),
-                             static_cast<int>(request.getBody().length()),
-                             static_cast<int>(response.getBody().length()));
+    line.peer = request.getPeerAddress().empty() ? "unknown_ip" : request.getPeerAddress();
+    line.host = fieldValueOr(request, "User-Host", "unknown");
+    line.method = request.getMethod();
+    line.path = request.getPath();
+    line.status = response.getStatusCode();
+    line.requestBytes = static_cast<int>(request.getBody().length());
+    line.responseBytes = static_cast<int>(response.getBody().length());
+    SvcLog::instance().write("%s", line.text().c_str());
 }
 
 bool SyncHttpServer::answerDenied(const HTTPRequest& request, HTTPResponse& response) {
