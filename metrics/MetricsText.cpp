@@ -52,7 +52,8 @@ void writeSaveHistogram(Writer& out, const Metrics::Snapshot& snapshot) {
     const char* name = "vantorsync_store_save_seconds";
     out.header(
         name, "histogram",
-        "Time of a push to the store: records applied, history trimmed, files written and synced.");
+        "Time of one commit of a collection, which makes every push waiting at its start "
+        "durable at once: records written, history trimmed, files synced.");
     for (int c = 0; c < 2; ++c) {
         const Metrics::SaveHistogram& histogram = snapshot.saves[c];
         std::string collection = label("collection", kCollections[c]);
