@@ -8,9 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -142,62 +144,83 @@ void MetricsServer::stop() {
 }
 
 void MetricsServer::run() {
+    std::vector<Client> clients;
+    std::vector<pollfd> fds;
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
+        fds.clear();
+        fds.push_back({stopFd_, POLLIN, 0});
+        fds.push_back({listenFd_, POLLIN, 0});
+        long long now = nowMs();
+        long long nextDeadline = -1;
+        for (const Client& client : clients) {
+            fds.push_back({client.fd, client.answer.empty() ? short(POLLIN) : short(POLLOUT), 0});
+            if (nextDeadline < 0 || client.deadlineMs < nextDeadline)
+                nextDeadline = client.deadlineMs;
         }
+        int wait = nextDeadline < 0 ? -1 : static_cast<int>(std::max(0LL, nextDeadline - now));
+        if (::poll(fds.data(), fds.size(), wait) < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents != 0)
+            break;
+        now = nowMs();
+        std::vector<Client> kept;
+        kept.reserve(clients.size() + 1);
+        for (size_t i = 0; i < clients.size(); ++i) {
+            Client& client = clients[i];
+            bool open = client.deadlineMs > now;
+            if (open && fds[i + 2].revents != 0)
+                open = client.answer.empty() ? receive(client) : send(client);
+            if (open)
+                kept.push_back(std::move(client));
+            else
+                ::close(client.fd);
+        }
+        clients.swap(kept);
         if (fds[1].revents != 0)
-            return;
-        int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (client < 0)
-            continue;  // the peer left, or no descriptors: try again at the next wake-up
-        serve(client);
-        ::close(client);
+            acceptClients(clients);
     }
+    for (const Client& client : clients)
+        ::close(client.fd);
 }
 
-bool MetricsServer::waitFor(int client, short events, long long deadlineMs) {
-    for (;;) {
-        long long left = deadlineMs - nowMs();
-        if (left <= 0)
-            return false;
-        pollfd fds[2] = {{client, events, 0}, {stopFd_, POLLIN, 0}};
-        int ready = ::poll(fds, 2, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        return ready > 0 && fds[1].revents == 0 && fds[0].revents != 0;
-    }
-}
-
-void MetricsServer::serve(int client) {
-    const long long deadline = nowMs() + kClientTimeoutMs;
-    std::string request;
-    char buffer[2048];
-    while (request.find("\r\n\r\n") == std::string::npos &&
-           request.find("\n\n") == std::string::npos) {
-        if (request.size() >= kMaxRequestBytes || !waitFor(client, POLLIN, deadline))
-            return;  // too large, too slow, or stopping: close without an answer
-        ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
-        if (got < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (got <= 0)
-            return;
-        request.append(buffer, static_cast<size_t>(got));
-    }
-    std::string answer = answerFor(request, render_);
-    size_t sent = 0;
-    while (sent < answer.size()) {
-        ssize_t put = ::send(client, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
-        if (put > 0) {
-            sent += static_cast<size_t>(put);
-        } else if (put < 0 && (errno == EAGAIN || errno == EINTR)) {
-            if (!waitFor(client, POLLOUT, deadline))
-                return;
-        } else {
-            return;
+void MetricsServer::acceptClients(std::vector<Client>& clients) {
+    for (int round = 0; round < 64; ++round) {
+        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return;  // none waiting, the peer left, or no descriptors: next wake-up
+        if (clients.size() >= kMaxClients) {
+            // The oldest connection gives way: whoever holds many open cannot lock out
+            // the scraper that comes next.
+            ::close(clients.front().fd);
+            clients.erase(clients.begin());
         }
+        clients.push_back(Client{fd, nowMs() + kHeadTimeoutMs, std::string(), std::string(), 0});
     }
+}
+
+bool MetricsServer::receive(Client& client) {
+    char buffer[2048];
+    ssize_t got = ::recv(client.fd, buffer, sizeof buffer, 0);
+    if (got < 0)
+        return errno == EAGAIN || errno == EINTR;
+    if (got == 0)
+        return false;
+    client.request.append(buffer, static_cast<size_t>(got));
+    if (client.request.find("\r\n\r\n") == std::string::npos &&
+        client.request.find("\n\n") == std::string::npos)
+        return client.request.size() < kMaxRequestBytes;  // too large: closed without an answer
+    client.answer = answerFor(client.request, render_);
+    client.deadlineMs = nowMs() + kSendTimeoutMs;
+    return send(client);
+}
+
+bool MetricsServer::send(Client& client) {
+    while (client.sent < client.answer.size()) {
+        ssize_t put = ::send(client.fd, client.answer.data() + client.sent,
+                             client.answer.size() - client.sent, MSG_NOSIGNAL);
+        if (put < 0)
+            return errno == EAGAIN || errno == EINTR;
+        client.sent += static_cast<size_t>(put);
+    }
+    return false;  // all sent: the answer said it closes
 }

@@ -3,17 +3,23 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 // The metrics listener: a port of its own, apart from the sync port, so a scraper
 // never competes with sync clients for the request queue and the sync answers stay
-// exactly as they are. One short-lived connection at a time: GET /metrics answers the
-// current text and closes. Each request is bounded in size and time.
+// exactly as they are. One thread serves every connection at once, waiting on all of them
+// together: GET /metrics answers the current text and closes. A connection that has not
+// sent its whole request within the short head time-out is closed, and at most
+// kMaxClients are held (the oldest gives way), so connections that say nothing cannot
+// keep a scraper waiting.
 class MetricsServer {
   public:
     using Render = std::function<std::string()>;
 
     static constexpr size_t kMaxRequestBytes = 8192;
-    static constexpr int kClientTimeoutMs = 5000;
+    static constexpr long long kHeadTimeoutMs = 1000;
+    static constexpr long long kSendTimeoutMs = 5000;
+    static constexpr size_t kMaxClients = 4096;
 
     explicit MetricsServer(Render render) : render_(std::move(render)) {}
     ~MetricsServer() { stop(); }
@@ -28,10 +34,19 @@ class MetricsServer {
     std::string boundAddress() const { return bound_; }
 
   private:
+    struct Client {
+        int fd;
+        long long deadlineMs;
+        std::string request;
+        std::string answer;  // empty while the request is still coming in
+        size_t sent;
+    };
+
     void run();
-    void serve(int client);
-    // Waits for the client (events) or a stop; false on stop, time-out or error.
-    bool waitFor(int client, short events, long long deadlineMs);
+    void acceptClients(std::vector<Client>& clients);
+    // Each false when the connection is done with: answered, gone, too large.
+    bool receive(Client& client);
+    bool send(Client& client);
 
     Render render_;
     int listenFd_ = -1;
