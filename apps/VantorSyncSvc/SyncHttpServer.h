@@ -13,7 +13,8 @@ class SyncHttpServer : public HttpServer {
 
     // A push is decided here, once: allowed, it goes to its collection's committer (the one
     // way into a store), which answers it once durable; denied, it is answered at once.
-    // Everything else is dispatched and answered here and now.
+    // Everything else is dispatched and answered here and now, so the push handlers of the
+    // dispatch are left as they are: no push reaches them.
     void handleRequest(std::unique_ptr<RequestItem> item) override;
     // The answer to a push the committer has finished with (committer thread).
     void completePush(std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex);
