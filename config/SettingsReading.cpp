@@ -60,8 +60,7 @@ void Settings::adopt(const Settings& staged) {
     policy_.reset();
 }
 
-bool Settings::applyText(const std::string& text, Check check, ListReading list,
-                         std::string& why) {
+bool Settings::applyText(const std::string& text, Check check, ListReading list, std::string& why) {
     AutoLock guard(lock_);
     Settings staged;
     if (!stageText(text, check, list, staged, why))

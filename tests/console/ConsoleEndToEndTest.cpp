@@ -177,7 +177,7 @@ class ConsoleEndToEndTest : public ::testing::Test {
     pid_t service = 0;
     QtToolkit toolkit;
     ResMgr::TextManager texts;
-    SyncConnection sync{dbusSyncObjectFactory(), toolkit};
+    SyncConnection sync{dbusSyncObjectFactory(), toolkit, texts};
     ConsoleContext context{toolkit, texts, sync, VS_BIN_DIR "/VantorSyncAdm"};
     CMainDlg main{context};
     ModalDriver driver;
@@ -189,7 +189,7 @@ TEST_F(ConsoleEndToEndTest, StartAndStopSwitchTheHttpServer) {
     EXPECT_TRUE(listening(port));
 
     QTest::mouseClick(window->control(CMainDlg::kStop), Qt::LeftButton);
-    EXPECT_EQ(statusText(*window), "Service is stopped");
+    EXPECT_EQ(statusText(*window), "Sync server is stopped; the service is running");
     EXPECT_FALSE(listening(port));
 
     QTest::mouseClick(window->control(CMainDlg::kStart), Qt::LeftButton);
