@@ -138,7 +138,7 @@ void CMainDlg::showState(ServiceState state) {
             status = StringId::kServiceActive;
             break;
         case ServiceState::Stopped:
-            status = StringId::kServerStopped;
+            status = StringId::kServiceStopped;
             break;
         case ServiceState::Unreachable:
             status = StringId::kStatusUnreachable;

@@ -4,7 +4,8 @@ const std::map<int, std::string>& builtInStrings() {
     static const std::map<int, std::string> strings = {
         {StringId::kProgramName, "VantorSyncAdm"},
         {StringId::kServiceActive, "Service is active"},
-        {StringId::kServiceStopped, "Service is stopped"},
+        // The service keeps running while only its HTTP server is stopped.
+        {StringId::kServiceStopped, "Sync server is stopped; the service is running"},
         {StringId::kHostNameColumn, "Host name"},
         {StringId::kAllowedGetColumn, "Allowed Get"},
         {StringId::kAllowedPostColumn, "Allowed Post"},
@@ -26,7 +27,6 @@ const std::map<int, std::string>& builtInStrings() {
          "You are not allowed to manage the sync service. Only root, users logged in at the "
          "machine's console and members of the groups sudo and adm may; start the console as "
          "one of them."},
-        {StringId::kServerStopped, "Sync server is stopped; the service is running"},
         {StringId::kAccessNoteWithAddresses,
          "Set the access rights for network hosts. As the list holds address entries, hosts "
          "at addresses not listed get no rights and the default rights are not used."},

@@ -24,9 +24,8 @@ constexpr int kStatusUnreachable = 143;
 constexpr int kStatusNotPermitted = 144;
 constexpr int kServiceUnreachable = 145;
 constexpr int kNotPermitted = 146;
-constexpr int kServerStopped = 147;
-constexpr int kAccessNoteWithAddresses = 148;
-constexpr int kConfigUnreadable = 149;
+constexpr int kAccessNoteWithAddresses = 147;
+constexpr int kConfigUnreadable = 148;
 constexpr int kAbout = 32772;
 }  // namespace StringId
 
