@@ -75,7 +75,8 @@ class Settings : public XML::SAXReader {
     // elements it lacks keep their values, and access entries merge or replace as asked.
     // Otherwise nothing changes, and `why` says what is wrong (with the line).
     bool applyText(const std::string& text, Check check, ListReading list, std::string& why);
-    // The file's text through applyText, merged, at Check::Parsed.
+    // Start-up: merges the file's text at Check::Parsed. Unlike applyText, what was read
+    // before a fault stays applied (the caller then rewrites the file from the model).
     bool loadFile(const std::string& path);
     // The file's text through applyText, replacing the access list, at Check::Usable.
     bool reloadFile(const std::string& path, std::string& why);

@@ -71,10 +71,16 @@ bool Settings::applyText(const std::string& text, Check check, ListReading list,
 
 bool Settings::loadFile(const std::string& path) {
     std::string text;
-    std::string why;
     if (path.empty() || !FileSystem::readFile(path, text))
         return false;
-    return applyText(text, Check::Parsed, ListReading::Merge, why);
+    AutoLock guard(lock_);
+    Settings staged;
+    std::string why;
+    const bool parsed = stageText(text, Check::Parsed, ListReading::Merge, staged, why);
+    // Start-up rewrites a file that fails from the model, so what could be read before the
+    // fault is kept rather than lost with the file.
+    adopt(staged);
+    return parsed;
 }
 
 bool Settings::reloadFile(const std::string& path, std::string& why) {

@@ -176,7 +176,10 @@ TEST_F(QtDialogsTest, SettingsRefusesZeroStepsTheLifetimeAndSendsTheEdits) {
         EXPECT_EQ(shown(settings, SettingsDlg::kPort), "17080");
         EXPECT_EQ(shown(settings, SettingsDlg::kDataFolder), "/var/lib/VantorSyncSvc/");
         typeInto(settings.control(SettingsDlg::kPort), "");
+        QString refusal;
+        driver.answerMessageBox(QMessageBox::Ok, &refusal);
         click(settings.control(kIdOk));
+        EXPECT_TRUE(refusal.contains("1 to 65535"));
         EXPECT_TRUE(settings.isVisible());
         EXPECT_EQ(settings.focusedControl(), SettingsDlg::kPort);
 
