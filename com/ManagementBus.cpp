@@ -25,6 +25,23 @@ std::optional<BusKind> busKindFromEnvironment() {
     return parseBusKind(text);
 }
 
+CallFailure classifyError(const std::string& errorName) {
+    if (errorName == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+        errorName == "org.freedesktop.DBus.Error.NameHasNoOwner" ||
+        errorName == "org.freedesktop.DBus.Error.NoReply" ||
+        errorName == "org.freedesktop.DBus.Error.NoServer" ||
+        errorName == "org.freedesktop.DBus.Error.Disconnected" ||
+        errorName.rfind("org.freedesktop.DBus.Error.Spawn.", 0) == 0) {
+        return CallFailure::Unreachable;
+    }
+    if (errorName == "org.freedesktop.DBus.Error.AccessDenied" ||
+        errorName == "org.freedesktop.DBus.Error.AuthFailed" ||
+        errorName == "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired") {
+        return CallFailure::NotPermitted;
+    }
+    return CallFailure::Other;
+}
+
 const char* busKindName(BusKind kind) {
     switch (kind) {
         case BusKind::System:

@@ -24,6 +24,18 @@ std::optional<BusKind> parseBusKind(const std::string& text);
 std::optional<BusKind> busKindFromEnvironment();
 const char* busKindName(BusKind kind);
 
+// What a failed call means to the person who made it.
+enum class CallFailure {
+    Unreachable,   // nobody answers for the service's name on this bus
+    NotPermitted,  // the bus's policy does not let this user call the service
+    Other,         // the service answered with an error of its own
+};
+CallFailure classifyError(const std::string& errorName);
+
+// Who the registered bus policy lets manage the service, for messages to people refused.
+constexpr const char* kWhoMayManage =
+    "root, users logged in at the machine's console and members of the groups sudo and adm";
+
 // A new connection to the bus; throws sdbus::Error when it cannot be reached.
 // kind must not be None.
 std::unique_ptr<sdbus::IConnection> connect(BusKind kind);

@@ -6,7 +6,6 @@
 #include "config/AddressEntry.h"
 #include "config/HostNames.h"
 #include "config/XMLEntities.h"
-#include "config/XMLSAXParser.h"
 #include "platform/AtomicFile.h"
 #include "platform/NumberText.h"
 
@@ -101,27 +100,6 @@ void Settings::setDataFolder(const std::string& folder) {
     dataFolder_ = folder;
 }
 
-bool Settings::loadFile(const std::string& path) {
-    AutoLock guard(lock_);
-    XML::SAXParser parser;
-    parser.setContentHandler(this);
-    return parser.parseFile(path);
-}
-
-bool Settings::reloadFile(const std::string& path) {
-    AutoLock guard(lock_);
-    // The file is the whole access list; a text that fails to parse leaves the
-    // previous list in force rather than a partial one.
-    AccessList previous;
-    previous.swap(accessList_);
-    policy_.reset();
-    bool ok = loadFile(path);
-    if (!ok)
-        accessList_.swap(previous);
-    policy_.reset();
-    return ok;
-}
-
 std::string Settings::configText() const {
     AutoLock guard(lock_);
     const SettingsData& v = values_;
@@ -165,6 +143,7 @@ void Settings::onElementText(const XML::Element& element) {
     const std::string& value = text();
     if (name == "port") {
         values_.port = leadingNumber(value);
+        portText_ = value;
     } else if (name == "common_whitelist_enabled") {
         values_.commonWhitelistEnabled = truthOf(value);
     } else if (name == "common_whitelist_max_size") {

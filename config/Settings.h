@@ -58,39 +58,68 @@ class Settings : public XML::SAXReader {
     // the file could be created and the byte written. Whatever had that name is lost.
     static bool probeFolderWritable(const std::string& folder);
 
-    // Merges the document into the model: elements it lacks keep their values, access
-    // entries are added or overwritten. True when the whole document was parsed; on false,
-    // values read before the error stay applied.
+    // How much a text must get right before any of it is applied.
+    enum class Check {
+        // The whole text parses; elements left open at its end are accepted (start-up reads
+        // the file it always has).
+        Parsed,
+        // Also every element is closed, so a text that broke off between two tags is refused.
+        Complete,
+        // Also the port is one a server can listen on: what a running service takes in.
+        Usable,
+    };
+    // Whether the access list held is merged with the text's entries or replaced by them.
+    enum class ListReading { Merge, Replace };
+
+    // Reads the text into a copy of the model and applies it only when it passes the check:
+    // elements it lacks keep their values, and access entries merge or replace as asked.
+    // Otherwise nothing changes, and `why` says what is wrong (with the line).
+    bool applyText(const std::string& text, Check check, ListReading list, std::string& why);
+    // Start-up: merges the file's text at Check::Parsed. Unlike applyText, what was read
+    // before a fault stays applied (the caller then rewrites the file from the model).
     bool loadFile(const std::string& path);
-    // As loadFile, but the file's entries become the whole access list (kept as it was
-    // when the file does not parse). Scalar values merge as in loadFile.
-    bool reloadFile(const std::string& path);
+    // The file's text through applyText, replacing the access list, at Check::Usable.
+    bool reloadFile(const std::string& path, std::string& why);
     // Replaces the file crash-safely with the model's text.
     bool saveFile(const std::string& path);
     // The text that saveFile writes.
     std::string configText() const;
 
-    // Console: the configuration text through a stream, by way of a temporary file.
+    // Console: the configuration text through a stream, by way of a temporary file. A
+    // text is loaded only when it is complete (Check::Complete); `why` says what is wrong.
     bool saveToStream(ByteStream& stream);
     bool loadFromStream(ByteStream& stream);
+    bool loadFromStream(ByteStream& stream, std::string& why);
 
     // Service: the exact bytes of the data folder's "config.xml" into or out of a stream.
     // An imported text defines the whole access list; scalar values merge as in loadFile.
+    // It must pass Check::Usable, and a new host name must be text (see HostNames) and a
+    // new entry that looks like an address must be one (see AddressEntry); otherwise
+    // neither the file nor the model changes, the result is false and refusal says why.
     bool exportConfig(ByteStream& stream);
     bool importConfig(ByteStream& stream);
-    // As above; when a new host name is refused (see HostNames) or a new entry looks like
-    // an address but is not one (see AddressEntry), nothing is changed, the result is
-    // false and refusal says why.
     bool importConfig(ByteStream& stream, std::string& refusal);
 
     void onElementText(const XML::Element& element) override;
     void onElementStart(const XML::Element& element) override;
 
   private:
+    // Parses the text into `staged`, which holds a copy of this model to begin with; false
+    // with `why` set when it fails the check.
+    bool stageText(const std::string& text, Check check, ListReading list, Settings& staged,
+                   std::string& why) const;
+    // Takes over the values and the access list of a staged model.
+    void adopt(const Settings& staged);
+    // Refuses new access entries that could not be written as text or are malformed
+    // addresses; entries already held pass as they are.
+    bool checkNewEntries(const Settings& staged, std::string& refusal) const;
+
     mutable CriticalSection lock_;
     std::string dataFolder_ GUARDED_BY(lock_);
     SettingsData values_ GUARDED_BY(lock_);
     AccessList accessList_ GUARDED_BY(lock_);
+    // The port element's text as read, so a refusal can quote it ("abc" reads as port 0).
+    std::string portText_ GUARDED_BY(lock_);
     // Built from accessList_ when first needed; every change to the list drops it.
     mutable std::optional<AccessPolicy> policy_ GUARDED_BY(lock_);
 };

@@ -15,6 +15,15 @@ struct AccessRights {
 // Exact host name (as the client names itself) to its rights, in byte order of the names.
 using AccessList = std::map<std::string, AccessRights>;
 
+// The ports a sync server can listen on: 0 would let the system pick one, and anything past
+// 65535 would wrap around to some other port.
+constexpr int32_t kLowestPort = 1;
+constexpr int32_t kHighestPort = 65535;
+constexpr const char* kPortRangeText = "1-65535";
+constexpr bool isUsablePort(long long port) {
+    return port >= kLowestPort && port <= kHighestPort;
+}
+
 // All scalar settings, copied in and out as one unit so a reader sees a consistent set.
 struct SettingsData {
     int32_t port = 17080;

@@ -6,11 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "config/AddressEntry.h"
 #include "config/ByteStream.h"
-#include "config/HostNames.h"
 #include "config/Settings.h"
-#include "config/XMLSAXParser.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 
@@ -90,15 +87,29 @@ bool Settings::saveToStream(ByteStream& stream) {
 }
 
 bool Settings::loadFromStream(ByteStream& stream) {
+    std::string why;
+    return loadFromStream(stream, why);
+}
+
+bool Settings::loadFromStream(ByteStream& stream, std::string& why) {
     std::string bytes;
-    if (!readWholeStream(stream, bytes))
+    if (!readWholeStream(stream, bytes)) {
+        why = "the text could not be read";
         return false;
+    }
+    // The text goes through a file of its own, as the service's does, so both read the
+    // same bytes the same way.
     std::string temporary = makeTemporaryFile();
-    if (temporary.empty())
+    std::string text;
+    bool ok = !temporary.empty() && writeWholeFile(temporary, bytes) &&
+              FileSystem::readFile(temporary, text);
+    if (!temporary.empty())
+        std::remove(temporary.c_str());
+    if (!ok) {
+        why = "no temporary file could be written";
         return false;
-    bool ok = writeWholeFile(temporary, bytes) && loadFile(temporary);
-    std::remove(temporary.c_str());
-    return ok;
+    }
+    return applyText(text, Check::Complete, ListReading::Merge, why);
 }
 
 bool Settings::exportConfig(ByteStream& stream) {
@@ -131,33 +142,17 @@ bool Settings::importConfig(ByteStream& stream, std::string& refusal) {
     std::string bytes;
     if (!readWholeStream(stream, bytes))
         return false;
-    std::string path = folder + kConfigFileName;
 
     AutoLock guard(lock_);
-    // A new host name that cannot be written as text is refused before anything changes;
-    // names already held (kept from an older file) may come back as they are.
-    Settings incoming;
-    XML::SAXParser scout;
-    scout.setContentHandler(&incoming);
-    scout.parseString(bytes);
-    // The same holds for an entry that looks like an address but is not one: a new one is a
-    // typing error to be fixed now, one already held stays as it is.
-    for (const auto& entry : incoming.getAccessList()) {
-        if (accessList_.count(entry.first) != 0)
-            continue;
-        std::string reason;
-        if (!HostNames::isStorableAsText(entry.first)) {
-            refusal = std::string(HostNames::kRefusal) + ": " + HostNames::visible(entry.first);
-            return false;
-        }
-        if (AddressEntry::classify(entry.first, nullptr, &reason) ==
-            AddressEntry::Kind::Malformed) {
-            refusal = "access entry " + HostNames::visible(entry.first) +
-                      " is not a valid address entry: " + reason;
-            return false;
-        }
-    }
-    if (!replaceFileContents(path, bytes))
+    // Judged whole before anything is written: a refused text leaves the file and the
+    // running model as they were.
+    Settings staged;
+    if (!stageText(bytes, Check::Usable, ListReading::Replace, staged, refusal) ||
+        !checkNewEntries(staged, refusal)) {
         return false;
-    return reloadFile(path);
+    }
+    if (!replaceFileContents(folder + kConfigFileName, bytes))
+        return false;
+    adopt(staged);
+    return true;
 }

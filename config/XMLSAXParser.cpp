@@ -39,6 +39,7 @@ bool isDigit(char c) {
 }  // namespace
 
 bool SAXParser::parseFile(const std::string& path) {
+    errorOffset_ = 0;
     errorCode_ = 0;
     errorMessage_.clear();
     openElements_.clear();
@@ -56,14 +57,22 @@ bool SAXParser::parseFile(const std::string& path) {
 }
 
 bool SAXParser::parseString(const std::string& text) {
+    errorOffset_ = 0;
     if (handler_ == nullptr || text.empty())
         return false;
     errorCode_ = 0;
     errorMessage_.clear();
     openElements_.clear();
+    size_t pos = 0;
+    if (parseDocument(text, pos))
+        return true;
+    errorOffset_ = pos;
+    return false;
+}
 
+bool SAXParser::parseDocument(const std::string& text, size_t& pos) {
     const size_t end = text.size();
-    size_t pos = skipWhiteSpace(text, 0, end);
+    pos = skipWhiteSpace(text, 0, end);
     if (pos >= end)
         return false;
     handler_->startDocument();

@@ -63,8 +63,9 @@ void AccessListsDlg::onInit(DialogView& view) {
                                        {texts.getString(StringId::kAllowedPostColumn),
                                         kRightsColumnWidth, ListColumn::Align::Center},
                                    });
+    namesOnlyNote_ = view.text(kNote);
     fillRows();
-    updateButtons();
+    updateControls();
     const AccessRights defaults = settings_.getValues().defaultAcl;
     view.setChecked(kDefaultGet, defaults.allowGet);
     view.setChecked(kDefaultPost, defaults.allowPost);
@@ -94,7 +95,7 @@ void AccessListsDlg::onCommand(int id) {
 
 void AccessListsDlg::onListSelectionChanged(int id) {
     if (id == kHostList)
-        updateButtons();
+        updateControls();
 }
 
 void AccessListsDlg::onListDoubleClick(int id) {
@@ -122,10 +123,17 @@ void AccessListsDlg::deleteRow(int row) {
         rowHosts_.erase(rowHosts_.begin() + row);
 }
 
-void AccessListsDlg::updateButtons() {
+void AccessListsDlg::updateControls() {
     const bool selected = view_->listSelectedCount(kHostList) != 0;
     view_->setEnabled(kEdit, selected);
     view_->setEnabled(kDelete, selected);
+    // With address entries, unlisted peers get nothing and the default rights are unused,
+    // so the designed note ("applied to all hosts which are not listed") would mislead.
+    bool addresses = false;
+    for (const auto& entry : accessList_)
+        addresses = addresses || AddressEntry::classify(entry.first) != AddressEntry::Kind::Name;
+    view_->setText(kNote, addresses ? context_.texts.getString(StringId::kAccessNoteWithAddresses)
+                                    : namesOnlyNote_);
 }
 
 void AccessListsDlg::refuseName() {
@@ -145,7 +153,7 @@ void AccessListsDlg::add() {
     }
     accessList_[host.name] = host.rights;
     appendRow(host.name, host.rights);
-    updateButtons();
+    updateControls();
 }
 
 void AccessListsDlg::edit() {
@@ -177,7 +185,7 @@ void AccessListsDlg::edit() {
     accessList_.erase(oldName);
     accessList_[host.name] = host.rights;
     appendRow(host.name, host.rights);
-    updateButtons();
+    updateControls();
 }
 
 void AccessListsDlg::deleteSelected() {
@@ -194,7 +202,7 @@ void AccessListsDlg::deleteSelected() {
             accessList_.erase(rowHosts_[row]);
         deleteRow(row);
     }
-    updateButtons();
+    updateControls();
 }
 
 void AccessListsDlg::ok() {

@@ -20,6 +20,7 @@ class AccessListsDlg : public DialogLogic {
         kDelete = 1004,
         kDefaultGet = 1033,
         kDefaultPost = 1034,
+        kNote = 1008,
     };
     static constexpr int kOtherColumnsWidth = 200;
     static constexpr int kRightsColumnWidth = 100;
@@ -38,7 +39,8 @@ class AccessListsDlg : public DialogLogic {
     void fillRows();
     void appendRow(const std::string& host, const AccessRights& rights);
     void deleteRow(int row);
-    void updateButtons();
+    // Edit and Delete need a selected row; the note above the list must stay true of it.
+    void updateControls();
     void add();
     void edit();
     void deleteSelected();
@@ -53,6 +55,8 @@ class AccessListsDlg : public DialogLogic {
     std::string yes_;
     std::string no_;
     DialogView* view_ = nullptr;
+    // The note as the dialog was translated: true while the list holds only names.
+    std::string namesOnlyNote_;
     // The exact host name of each row, by position: the list shows a name that is not
     // UTF-8 with replacement characters, so its text cannot lead back to the entry.
     std::vector<std::string> rowHosts_;

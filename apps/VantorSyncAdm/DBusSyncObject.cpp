@@ -7,8 +7,17 @@
 
 namespace {
 
-std::string describe(const sdbus::Error& error) {
-    return error.getMessage().empty() ? error.getName() : error.getMessage();
+SyncResult failureOf(const sdbus::Error& error) {
+    std::string text = error.getMessage().empty() ? error.getName() : error.getMessage();
+    switch (ManagementBus::classifyError(error.getName())) {
+        case ManagementBus::CallFailure::Unreachable:
+            return SyncResult::failure(std::move(text), SyncResult::Failure::Unreachable);
+        case ManagementBus::CallFailure::NotPermitted:
+            return SyncResult::failure(std::move(text), SyncResult::Failure::NotPermitted);
+        case ManagementBus::CallFailure::Other:
+            break;
+    }
+    return SyncResult::failure(std::move(text));
 }
 
 // Runs one call; whatever the bus library throws becomes a failure with its text.
@@ -18,7 +27,7 @@ SyncResult guarded(Call call) {
         call();
         return SyncResult::success();
     } catch (const sdbus::Error& error) {
-        return SyncResult::failure(describe(error));
+        return failureOf(error);
     } catch (const std::exception& error) {
         return SyncResult::failure(error.what());
     }
@@ -67,15 +76,19 @@ std::unique_ptr<SyncObject> createDBusSyncObject(SyncResult& failure) {
         return nullptr;
     }
     if (*bus == ManagementBus::BusKind::None) {
-        failure = SyncResult::failure("The management interface is switched off.");
+        failure = SyncResult::failure("The management interface is switched off.",
+                                      SyncResult::Failure::Unreachable);
         return nullptr;
     }
+    // Without its bus the service cannot be reached, whatever the library calls the fault.
     try {
         return std::make_unique<DBusSyncObject>(ManagementBus::connect(*bus));
     } catch (const sdbus::Error& error) {
-        failure = SyncResult::failure(describe(error));
+        failure =
+            SyncResult::failure(error.getMessage().empty() ? error.getName() : error.getMessage(),
+                                SyncResult::Failure::Unreachable);
     } catch (const std::exception& error) {
-        failure = SyncResult::failure(error.what());
+        failure = SyncResult::failure(error.what(), SyncResult::Failure::Unreachable);
     }
     return nullptr;
 }

@@ -7,7 +7,7 @@
 // with Qt widgets; the tests implement them in memory.
 
 enum class MessageButtons { Ok, YesNo };
-enum class MessageIcon { None, Information, Question };
+enum class MessageIcon { None, Information, Question, Error };
 enum class MessageAnswer { Ok, Yes, No };
 
 struct ListColumn {

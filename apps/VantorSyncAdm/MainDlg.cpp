@@ -32,17 +32,6 @@ void CMainDlg::onInit(DialogView& view) {
     view_ = &view;
     context_.texts.translateDialog(view, DialogId::kMain);
     view.createStatusBar("Ready");
-
-    std::shared_ptr<SyncObject> sync;
-    if (!context_.sync.acquireSyncObject(sync))
-        return;
-    int32_t enabled = 0;
-    SyncResult result = sync->getEnabled(enabled);
-    if (!result.ok) {
-        context_.sync.reportComError(result);
-        return;
-    }
-    showState(enabled != 0 ? ServiceState::Active : ServiceState::Stopped);
     refresh();
 }
 
@@ -79,15 +68,30 @@ void CMainDlg::onCommand(int id) {
 
 void CMainDlg::refresh() {
     std::shared_ptr<SyncObject> sync;
-    if (!context_.sync.acquireSyncObject(sync))
+    if (!context_.sync.acquireSyncObject(sync)) {
+        showFailure(context_.sync.lastFailure());
         return;
+    }
+    int32_t enabled = 0;
+    SyncResult result = sync->getEnabled(enabled);
+    if (!result.ok) {
+        context_.sync.reportComError(result);
+        showFailure(result.kind);
+        return;
+    }
+    showState(enabled != 0 ? ServiceState::Active : ServiceState::Stopped);
+    refreshStatistics(*sync);
+}
+
+void CMainDlg::refreshStatistics(SyncObject& sync) {
     std::vector<uint8_t> statistics;
-    SyncResult result = sync->getStatistics(statistics);
+    SyncResult result = sync.getStatistics(statistics);
     if (result.ok && statistics.size() < kStatisticsSize)
         result = SyncResult::failure("The service sent incomplete statistics.");
     // On failure the window stays open with the numbers it showed.
     if (!result.ok) {
         context_.sync.reportComError(result);
+        showFailure(result.kind);
         return;
     }
     view_->setText(kWhitelistCount, formatNumber(littleEndianInt32(statistics.data())));
@@ -96,21 +100,55 @@ void CMainDlg::refresh() {
 
 void CMainDlg::switchService(bool start) {
     std::shared_ptr<SyncObject> sync;
-    if (!context_.sync.acquireSyncObject(sync))
+    if (!context_.sync.acquireSyncObject(sync)) {
+        showFailure(context_.sync.lastFailure());
         return;
+    }
     SyncResult result = sync->putEnabled(start ? 1 : 0);
     if (!result.ok) {
         context_.sync.reportComError(result);
+        showFailure(result.kind);
         return;
     }
     showState(start ? ServiceState::Active : ServiceState::Stopped);
 }
 
+void CMainDlg::showFailure(SyncResult::Failure kind) {
+    if (kind == SyncResult::Failure::Unreachable)
+        showState(ServiceState::Unreachable);
+    else if (kind == SyncResult::Failure::NotPermitted)
+        showState(ServiceState::NotPermitted);
+}
+
 void CMainDlg::showState(ServiceState state) {
     state_ = state;
-    const bool active = state == ServiceState::Active;
-    view_->setEnabled(kStart, !active);
-    view_->setEnabled(kStop, active);
-    view_->setStatusText(
-        context_.texts.getString(active ? StringId::kServiceActive : StringId::kServiceStopped));
+    const bool known = state == ServiceState::Active || state == ServiceState::Stopped;
+    const bool reachable = known || state == ServiceState::Undetermined;
+    view_->setEnabled(kStart, reachable && state != ServiceState::Active);
+    view_->setEnabled(kStop, reachable && state != ServiceState::Stopped);
+    view_->setEnabled(kSettings, reachable);
+    if (!reachable) {
+        // Counts from before would look current.
+        view_->setText(kWhitelistCount, "-");
+        view_->setText(kDescriptorCount, "-");
+    }
+    int status = 0;
+    switch (state) {
+        case ServiceState::Active:
+            status = StringId::kServiceActive;
+            break;
+        case ServiceState::Stopped:
+            status = StringId::kServiceStopped;
+            break;
+        case ServiceState::Unreachable:
+            status = StringId::kStatusUnreachable;
+            break;
+        case ServiceState::NotPermitted:
+            status = StringId::kStatusNotPermitted;
+            break;
+        case ServiceState::Undetermined:
+            view_->setStatusText("Ready");
+            return;
+    }
+    view_->setStatusText(context_.texts.getString(status));
 }

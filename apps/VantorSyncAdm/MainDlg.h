@@ -2,6 +2,7 @@
 
 #include "apps/VantorSyncAdm/ConsoleContext.h"
 #include "apps/VantorSyncAdm/DialogToolkit.h"
+#include "apps/VantorSyncAdm/SyncObject.h"
 
 // The console's main window: switches the service's HTTP sync server, shows the two
 // collection sizes and opens the settings and about dialogs. Closing it with a command
@@ -19,7 +20,9 @@ class CMainDlg : public DialogLogic {
         kDescriptorCount = 1021,
         kRefresh = 1002,
     };
-    enum class ServiceState { Undetermined, Active, Stopped };
+    // Unreachable and NotPermitted: nothing but Refresh (which tries again), About and Close
+    // can work, so the rest is disabled and the status line says why.
+    enum class ServiceState { Undetermined, Active, Stopped, Unreachable, NotPermitted };
 
     explicit CMainDlg(ConsoleContext& context) : context_(context) {}
 
@@ -30,8 +33,12 @@ class CMainDlg : public DialogLogic {
     ServiceState state() const { return state_; }
 
   private:
+    // Reads the server's state and then the statistics.
     void refresh();
+    void refreshStatistics(SyncObject& sync);
     void switchService(bool start);
+    // After a reported failure: a service that cannot be reached or managed shows as such.
+    void showFailure(SyncResult::Failure kind);
     void showState(ServiceState state);
 
     ConsoleContext& context_;

@@ -48,8 +48,17 @@ bool SettingsDlg::loadFromService() {
         context_.sync.reportComError(result);
         return false;
     }
+    // Nothing of a text that breaks off is shown, and the dialog says why it closes.
     MemoryByteStream stream(std::move(config));
-    return settings_.loadFromStream(stream);
+    std::string why;
+    if (settings_.loadFromStream(stream, why))
+        return true;
+    showError(context_.texts.getString(StringId::kConfigUnreadable) + "\n" + why);
+    return false;
+}
+
+void SettingsDlg::showError(const std::string& text) {
+    context_.toolkit.messageBox(view_, text, "Error", MessageButtons::Ok, MessageIcon::Error);
 }
 
 void SettingsDlg::onCommand(int id) {
@@ -97,8 +106,14 @@ void SettingsDlg::onOk() {
     values.logEnabled = view_->isChecked(kLogEnabled);
     if (!readNonZero(kLogFileLifetime, values.logFileLifetime))
         return;
-    if (!readNonZero(kPort, values.port))
+    // A port outside the range would be stored and fail only at the next start; 0 is also
+    // what a field without digits reads as.
+    values.port = parseLeadingNumber(view_->text(kPort));
+    if (!isUsablePort(values.port)) {
+        showError(context_.texts.getString(StringId::kPortOutOfRange));
+        view_->setFocus(kPort);
         return;
+    }
     settings_.setValues(values);
 
     std::shared_ptr<SyncObject> sync;

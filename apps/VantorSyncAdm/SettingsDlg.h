@@ -39,6 +39,7 @@ class SettingsDlg : public DialogLogic {
     // False after putting the focus on a field holding 0.
     bool readNonZero(int control, int32_t& value);
     void clearCollection(int promptId, bool whitelist);
+    void showError(const std::string& text);
 
     ConsoleContext& context_;
     DialogView* view_ = nullptr;

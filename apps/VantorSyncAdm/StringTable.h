@@ -19,6 +19,13 @@ constexpr int kClearWhitelist = 138;
 constexpr int kClearTrainingDb = 139;
 constexpr int kHostNameNotText = 140;
 constexpr int kAddressEntryInvalid = 141;
+constexpr int kPortOutOfRange = 142;
+constexpr int kStatusUnreachable = 143;
+constexpr int kStatusNotPermitted = 144;
+constexpr int kServiceUnreachable = 145;
+constexpr int kNotPermitted = 146;
+constexpr int kAccessNoteWithAddresses = 147;
+constexpr int kConfigUnreadable = 148;
 constexpr int kAbout = 32772;
 }  // namespace StringId
 

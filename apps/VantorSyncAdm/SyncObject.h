@@ -6,14 +6,24 @@
 #include <string>
 #include <vector>
 
-// Outcome of one call to the service's management object: success, or a failure with the
-// text the administrator is shown.
+// Outcome of one call to the service's management object: success, or a failure with its
+// kind and the text the service or the bus gave.
 struct SyncResult {
+    enum class Failure {
+        None,
+        Unreachable,   // no bus, or nobody answers for the service on it
+        NotPermitted,  // the bus does not let this user call the service
+        Refused,       // the service answered with an error of its own
+    };
+
     bool ok = true;
     std::string message;
+    Failure kind = Failure::None;
 
     static SyncResult success() { return SyncResult{}; }
-    static SyncResult failure(std::string message) { return SyncResult{false, std::move(message)}; }
+    static SyncResult failure(std::string message, Failure kind = Failure::Refused) {
+        return SyncResult{false, std::move(message), kind};
+    }
 };
 
 // The management object of the running service as the console sees it: the switch of the

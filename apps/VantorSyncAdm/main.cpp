@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     texts.loadLanguageFile(folder + ResMgr::TextManager::kLanguageFileName);
 
     QtToolkit toolkit;
-    SyncConnection sync(dbusSyncObjectFactory(), toolkit);
+    SyncConnection sync(dbusSyncObjectFactory(), toolkit, texts);
     ConsoleContext context{toolkit, texts, sync, programPath};
     CMainDlg mainDialog(context);
     // The command that closed the main dialog is the exit code.

@@ -14,14 +14,6 @@ namespace {
 
 using Action = CtlArguments::Action;
 
-// Errors that mean nobody answered for the service's name on this bus.
-bool meansUnreachable(const std::string& errorName) {
-    return errorName == "org.freedesktop.DBus.Error.ServiceUnknown" ||
-           errorName == "org.freedesktop.DBus.Error.NameHasNoOwner" ||
-           errorName == "org.freedesktop.DBus.Error.NoReply" ||
-           errorName.rfind("org.freedesktop.DBus.Error.Spawn.", 0) == 0;
-}
-
 int reportUnreachable(ManagementBus::BusKind bus, const std::string& detail) {
     const char* name = ManagementBus::busKindName(bus);
     std::fprintf(stderr,
@@ -30,6 +22,14 @@ int reportUnreachable(ManagementBus::BusKind bus, const std::string& detail) {
                  "with \"sudo VantorSyncSvc -Service\"),\n"
                  "or run it by hand with \"VANTORSYNC_BUS=%s VantorSyncSvc -Foreground\".\n",
                  name, detail.c_str(), name);
+    return 1;
+}
+
+int reportNotPermitted(ManagementBus::BusKind bus) {
+    std::fprintf(stderr,
+                 "VantorSyncCtl: you are not allowed to manage VantorSyncSvc on the %s bus.\n"
+                 "Only %s may; run the command with sudo or as one of them.\n",
+                 ManagementBus::busKindName(bus), ManagementBus::kWhoMayManage);
     return 1;
 }
 
@@ -137,8 +137,13 @@ int main(int argc, char** argv) {
         VantorSyncProxy service(*connection);
         return perform(arguments, service);
     } catch (const sdbus::Error& error) {
-        if (meansUnreachable(error.getName())) {
-            return reportUnreachable(arguments.bus, error.getMessage());
+        switch (ManagementBus::classifyError(error.getName())) {
+            case ManagementBus::CallFailure::Unreachable:
+                return reportUnreachable(arguments.bus, error.getMessage());
+            case ManagementBus::CallFailure::NotPermitted:
+                return reportNotPermitted(arguments.bus);
+            case ManagementBus::CallFailure::Other:
+                break;
         }
         if (error.getName() == ManagementBus::kFailedError)
             return reportFailure(error.getMessage());

@@ -88,9 +88,9 @@ void SyncService::shutdown() {
     trainingDb_.flush();
 }
 
-bool SyncService::reloadConfig() {
+bool SyncService::reloadConfig(std::string& why) {
     AutoLock lock(mainLock_);
-    return settings_.reloadFile(configPath());
+    return settings_.reloadFile(configPath(), why);
 }
 
 bool SyncService::isRunning() {

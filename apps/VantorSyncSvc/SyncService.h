@@ -26,10 +26,11 @@ class SyncService {
     void shutdown();
     // Reads config.xml again into the running settings, as a configuration put does:
     // per-request values apply at once, the port and the log settings at the next start.
-    bool reloadConfig();
+    // A file that is not a whole, usable configuration changes nothing; `why` says why.
+    bool reloadConfig(std::string& why);
 
     // 1 to 65535: the ports the HTTP server can be started on.
-    static bool isUsablePort(int port) { return port >= 1 && port <= 65535; }
+    static bool isUsablePort(int port) { return ::isUsablePort(port); }
 
     bool isRunning();
     bool startServer();

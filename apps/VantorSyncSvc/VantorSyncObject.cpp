@@ -6,7 +6,6 @@
 #include "apps/VantorSyncSvc/SyncService.h"
 #include "com/ManagementBus.h"
 #include "config/ByteStream.h"
-#include "platform/FileSystem.h"
 
 namespace {
 
@@ -83,15 +82,8 @@ void VantorSync::Config(const std::vector<uint8_t>& value) {
         if (service.importConfig(stream, refusal))
             return;
         if (!refusal.empty())
-            fail("The configuration was refused: " + refusal);
-        std::string path = service.dataFolder() + "config.xml";
-        std::string stored;
-        if (FileSystem::readFile(path, stored) &&
-            stored == std::string(value.begin(), value.end())) {
-            fail("The configuration text was stored in " + path +
-                 " but is not a valid configuration");
-        }
-        fail("The configuration could not be written to " + path);
+            fail("The configuration was refused, nothing was changed: " + refusal);
+        fail("The configuration could not be written to " + service.dataFolder() + "config.xml");
     });
 }
 

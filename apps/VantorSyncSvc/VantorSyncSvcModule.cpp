@@ -241,12 +241,13 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
     }
     auto reload = [&service, serviceMode] {
         const std::string path = service.dataFolder() + "config.xml";
+        std::string why;
         ServiceEvents::logEvent(
-            service.reloadConfig()
+            service.reloadConfig(why)
                 ? "VantorSyncSvc: configuration read again from " + path +
                       "; a new port and log settings take effect at the next start"
-                : "VantorSyncSvc: configuration not read again: " + path +
-                      " is missing or not a valid configuration; the settings are unchanged",
+                : "VantorSyncSvc: configuration not read again from " + path + ": " + why +
+                      "; the settings are unchanged",
             !serviceMode);
         reportMalformedAccessEntries(service, !serviceMode);
     };

@@ -35,11 +35,20 @@ int settingsTarget(const uint8_t* data, size_t size) {
     parser.setContentHandler(&reader);
     if (parser.parseString(document))
         FUZZ_CHECK(reader.depth() >= 0);
+    else
+        FUZZ_CHECK(parser.lastErrorOffset() <= document.size());
 
     const std::string path = scratchFolder() + "config.xml";
     writeScratchFile(path, document);
     Settings loaded;
     loaded.loadFile(path);
+    // A running service takes a text whole or not at all, and says why it did not.
+    const std::string before = loaded.configText();
+    std::string why;
+    if (!loaded.applyText(document, Settings::Check::Usable, Settings::ListReading::Replace, why)) {
+        FUZZ_CHECK(loaded.configText() == before);
+        FUZZ_CHECK(!why.empty());
+    }
     const std::string written = loaded.configText();
 
     writeScratchFile(path, written);

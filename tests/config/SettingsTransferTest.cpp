@@ -89,14 +89,48 @@ TEST_F(ConfigTransfer, ImportReplacesFileAndDefinesWholeAccessList) {
     EXPECT_EQ(service.getValues().logFileLifetime, 30);  // scalars still merge
 }
 
-TEST_F(ConfigTransfer, MalformedImportKeepsPreviousList) {
-    service.setAccessList({{"kept", {true, false}}});
-    std::string text = "<config><port>7</port><acl host=\"half\"/></wrong>";
-    MemoryByteStream stream(bytesOf(text));
-    EXPECT_FALSE(service.importConfig(stream));
-    EXPECT_EQ(readBytes(configPath()), text);  // replaced before parsing
-    EXPECT_EQ(service.getAccessList(), (AccessList{{"kept", {true, false}}}));
-    EXPECT_EQ(service.getValues().port, 7);
+// A text the running service is given, by a put or in the file it reads again, is applied
+// whole or not at all: whatever came before the fault must not stay applied.
+TEST_F(ConfigTransfer, RefusedTextChangesNothingAndSaysWhy) {
+    const struct {
+        const char* text;
+        const char* why;
+    } cases[] = {
+        {"<config>\r\n<default_acl enabled_post=\"0\"/>\r\n<port>9000</port><log_enab",
+         "line 3: not well-formed"},
+        {"<config><port>9000</port>\n<acl host=\"half\"/></wrong>", "line 2: End tag 'wrong'"},
+        {"<config><default_acl enabled_post=\"0\"/><port>9000</port>",
+         "<config> is never closed"},
+        {"<config><port>0</port></config>", "port \"0\" is outside 1-65535"},
+        {"<config><port>65536</port></config>", "port \"65536\" is outside 1-65535"},
+        {"<config><port>-5</port></config>", "port \"-5\" is outside 1-65535"},
+        {"<config><port>abc</port></config>", "port \"abc\" is outside 1-65535"},
+        {" \r\n", "empty"},
+    };
+    const AccessList list{{"kept", {true, false}}};
+    for (const auto& refused : cases) {
+        service.setAccessList(list);
+        writeBytes(configPath(), refused.text);
+        std::string why;
+        EXPECT_FALSE(service.reloadFile(configPath(), why));
+        EXPECT_NE(why.find(refused.why), std::string::npos) << refused.text << ": " << why;
+
+        writeBytes(configPath(), "before");
+        MemoryByteStream stream(bytesOf(refused.text));
+        std::string refusal;
+        EXPECT_FALSE(service.importConfig(stream, refusal));
+        EXPECT_EQ(refusal, why);
+        EXPECT_EQ(readBytes(configPath()), "before");
+        EXPECT_EQ(service.getValues(), SettingsData{});
+        EXPECT_EQ(service.getAccessList(), list);
+    }
+    for (int port : {1, 65535}) {
+        std::string text = "<config><port>" + std::to_string(port) + "</port></config>";
+        MemoryByteStream stream(bytesOf(text));
+        std::string refusal;
+        EXPECT_TRUE(service.importConfig(stream, refusal)) << refusal;
+        EXPECT_EQ(service.getValues().port, port);
+    }
 }
 
 TEST_F(ConfigTransfer, ExportAfterImportGivesSameBytes) {

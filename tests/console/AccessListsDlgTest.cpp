@@ -262,6 +262,23 @@ TEST_F(AccessListsDlgTest, AddressEntriesAreAddedAsTypedEditedAndShown) {
     EXPECT_EQ(settings.getAccessList().count("10.1.2.0/24"), 1u);
 }
 
+// With an address entry, unlisted peers get nothing: the designed note would be untrue.
+TEST_F(AccessListsDlgTest, TheNoteAboveTheListStaysTrueAsAddressEntriesComeAndGo) {
+    texts.storeText("form203", A::kNote, "Translated note");
+    FakeDialogView& access = open();
+    EXPECT_EQ(access.text(A::kNote), "Translated note");
+    hostDialogEnters("", "10.1.0.0/16", true, true);
+    access.click(A::kAdd);
+    EXPECT_EQ(access.text(A::kNote), texts.getString(StringId::kAccessNoteWithAddresses));
+    access.selectRows(A::kHostList, {0});
+    toolkit.answer(MessageAnswer::Yes);
+    access.click(A::kDelete);
+    EXPECT_EQ(access.text(A::kNote), "Translated note");
+
+    settings.setAccessList({{"10.1.0.0/33", {true, true}}});  // malformed still counts
+    EXPECT_EQ(open().text(A::kNote), texts.getString(StringId::kAccessNoteWithAddresses));
+}
+
 TEST_F(AccessListsDlgTest, MalformedAddressEntriesAreRefusedWithTheReason) {
     FakeDialogView& access = open();
     toolkit.expect(DialogId::kHost, [](FakeDialogView& host) {

@@ -115,11 +115,14 @@ class ConsoleEndToEndTest : public ::testing::Test {
         startService();
     }
 
-    ~ConsoleEndToEndTest() override {
+    ~ConsoleEndToEndTest() override { stopService(); }
+
+    void stopService() {
         if (service > 0) {
             ::kill(service, SIGTERM);
             int status = 0;
             ::waitpid(service, &status, 0);
+            service = 0;
         }
     }
 
@@ -177,7 +180,7 @@ class ConsoleEndToEndTest : public ::testing::Test {
     pid_t service = 0;
     QtToolkit toolkit;
     ResMgr::TextManager texts;
-    SyncConnection sync{dbusSyncObjectFactory(), toolkit};
+    SyncConnection sync{dbusSyncObjectFactory(), toolkit, texts};
     ConsoleContext context{toolkit, texts, sync, VS_BIN_DIR "/VantorSyncAdm"};
     CMainDlg main{context};
     ModalDriver driver;
@@ -189,12 +192,46 @@ TEST_F(ConsoleEndToEndTest, StartAndStopSwitchTheHttpServer) {
     EXPECT_TRUE(listening(port));
 
     QTest::mouseClick(window->control(CMainDlg::kStop), Qt::LeftButton);
-    EXPECT_EQ(statusText(*window), "Service is stopped");
+    EXPECT_EQ(statusText(*window), "Sync server is stopped; the service is running");
     EXPECT_FALSE(listening(port));
 
     QTest::mouseClick(window->control(CMainDlg::kStart), Qt::LeftButton);
     EXPECT_EQ(statusText(*window), "Service is active");
     EXPECT_TRUE(listening(port));
+}
+
+// A bus without the service, then no bus at all: the window says so with the error icon and
+// only what can work enabled, and Refresh finds the service once it is back.
+TEST_F(ConsoleEndToEndTest, WithoutTheServiceOrItsBusTheWindowSaysSoAndRecovers) {
+    stopService();
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string sessionBus = address != nullptr ? address : "";
+    for (const char* bus : {sessionBus.c_str(), "unix:path=/nonexistent/bus"}) {
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", bus, 1);
+        QString shown;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        driver.onMessageBox([&](QMessageBox& box) {
+            shown = box.text();
+            icon = box.icon();
+            box.button(QMessageBox::Ok)->click();
+        });
+        auto window = showMain();
+        ASSERT_TRUE(driver.allDone()) << bus;
+        EXPECT_TRUE(shown.startsWith(
+            QString::fromStdString(texts.getString(StringId::kServiceUnreachable))))
+            << shown.toStdString();
+        EXPECT_EQ(icon, QMessageBox::Critical);
+        EXPECT_EQ(statusText(*window), "Service cannot be reached") << bus;
+        for (int id : {CMainDlg::kStart, CMainDlg::kStop, CMainDlg::kSettings})
+            EXPECT_FALSE(window->isEnabled(id)) << bus << " " << id;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", sessionBus.c_str(), 1);
+    driver.answerMessageBox(QMessageBox::Ok);
+    auto window = showMain();
+    startService();
+    QTest::mouseClick(window->control(CMainDlg::kRefresh), Qt::LeftButton);
+    EXPECT_EQ(statusText(*window), "Service is active");
+    EXPECT_TRUE(window->isEnabled(CMainDlg::kSettings));
 }
 
 TEST_F(ConsoleEndToEndTest, SettingsOkRewritesTheServiceConfiguration) {

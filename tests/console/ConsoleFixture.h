@@ -39,6 +39,6 @@ class ConsoleFixture : public ::testing::Test {
     FakeService service;
     FakeToolkit toolkit;
     ResMgr::TextManager texts;
-    SyncConnection sync{fakeSyncFactory(service), toolkit};
+    SyncConnection sync{fakeSyncFactory(service), toolkit, texts};
     ConsoleContext context{toolkit, texts, sync, "/nonexistent/VantorSyncAdm"};
 };

@@ -47,7 +47,7 @@ class FakeSyncObject : public SyncObject {
         service_.calls.push_back(name);
         auto failure = service_.failing.find(name);
         if (failure != service_.failing.end())
-            return SyncResult::failure(failure->second);
+            return SyncResult::failure(failure->second, service_.failureKind);
         action();
         return SyncResult::success();
     }
@@ -79,7 +79,7 @@ SyncObjectFactory fakeSyncFactory(FakeService& service) {
     return [&service](SyncResult& failure) -> std::unique_ptr<SyncObject> {
         ++service.created;
         if (service.creationFails) {
-            failure = SyncResult::failure("The service is not available.");
+            failure = SyncResult::failure("The service is not available.", service.failureKind);
             return nullptr;
         }
         return std::make_unique<FakeSyncObject>(service);

@@ -14,6 +14,7 @@ struct FakeService {
     std::vector<uint8_t> statistics = std::vector<uint8_t>(8, 0);
     std::string folder = "/var/lib/VantorSyncSvc/";
     std::map<std::string, std::string> failing;
+    SyncResult::Failure failureKind = SyncResult::Failure::Refused;
     bool creationFails = false;
 
     int created = 0;

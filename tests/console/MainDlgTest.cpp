@@ -16,30 +16,61 @@ class MainDlgTest : public ConsoleFixture {
     std::unique_ptr<FakeDialogView> view;
 };
 
-TEST_F(MainDlgTest, UnavailableServiceLeavesStateUndeterminedAndEveryPressReportsAgain) {
-    service.creationFails = true;
-    FakeDialogView& main = open();
+// No bus, a bus without the service and a user the bus refuses: the window says so, offers
+// only what can work, and Refresh tries again.
+TEST_F(MainDlgTest, ServiceThatCannotBeUsedShowsWhyAndRefreshTriesAgain) {
+    using Failure = SyncResult::Failure;
+    const struct {
+        const char* name;
+        bool noBus;
+        Failure kind;
+        int message;
+        const char* status;
+    } cases[] = {
+        {"no bus", true, Failure::Unreachable, StringId::kServiceUnreachable,
+         "Service cannot be reached"},
+        {"no service", false, Failure::Unreachable, StringId::kServiceUnreachable,
+         "Service cannot be reached"},
+        {"no right", false, Failure::NotPermitted, StringId::kNotPermitted,
+         "Not permitted to manage the service"},
+    };
+    for (const auto& c : cases) {
+        FakeService broken;
+        broken.creationFails = c.noBus;
+        broken.failureKind = c.kind;
+        broken.failing["getEnabled"] = "Rejected send message, 2 matched rules";
+        FakeToolkit boxes;
+        SyncConnection connection{fakeSyncFactory(broken), boxes, texts};
+        ConsoleContext console{boxes, texts, connection, "/nonexistent/VantorSyncAdm"};
+        CMainDlg main(console);
+        FakeDialogView window(*findDialogTemplate(DialogId::kMain), main);
+        window.open();
 
-    EXPECT_EQ(errorTexts(), std::vector<std::string>{"The service is not available."});
-    EXPECT_TRUE(main.isEnabled(CMainDlg::kStart));
-    EXPECT_TRUE(main.isEnabled(CMainDlg::kStop));
-    EXPECT_EQ(main.statusText(), "Ready");
-    EXPECT_EQ(main.text(CMainDlg::kWhitelistCount), "0");
-    EXPECT_EQ(main.text(CMainDlg::kDescriptorCount), "0");
-    EXPECT_EQ(dialog.state(), CMainDlg::ServiceState::Undetermined);
+        ASSERT_EQ(boxes.messages().size(), 1u) << c.name;
+        EXPECT_EQ(boxes.messages()[0].text.rfind(texts.getString(c.message), 0), 0u) << c.name;
+        EXPECT_EQ(boxes.messages()[0].icon, MessageIcon::Error);
+        EXPECT_EQ(window.statusText(), c.status) << c.name;
+        for (int id : {CMainDlg::kStart, CMainDlg::kStop, CMainDlg::kSettings})
+            EXPECT_FALSE(window.isEnabled(id)) << c.name << " " << id;
+        EXPECT_TRUE(window.isEnabled(CMainDlg::kRefresh));
+        EXPECT_EQ(window.text(CMainDlg::kWhitelistCount), "-");
 
-    main.click(CMainDlg::kRefresh);
-    main.click(CMainDlg::kStart);
-    EXPECT_EQ(errorTexts().size(), 3u);
-    EXPECT_EQ(service.created, 3);
-    EXPECT_TRUE(main.isEnabled(CMainDlg::kStop));
+        broken.creationFails = false;
+        broken.failing.clear();
+        window.click(CMainDlg::kRefresh);
+        EXPECT_EQ(window.statusText(), "Sync server is stopped; the service is running") << c.name;
+        EXPECT_TRUE(window.isEnabled(CMainDlg::kStart));
+        EXPECT_TRUE(window.isEnabled(CMainDlg::kSettings));
+        EXPECT_EQ(window.text(CMainDlg::kWhitelistCount), "0");
+    }
 }
 
-TEST_F(MainDlgTest, FailingEnabledQueryLeavesStateUndetermined) {
+TEST_F(MainDlgTest, OtherFailingEnabledQueryLeavesStateUndetermined) {
     service.failing["getEnabled"] = "Access denied";
     FakeDialogView& main = open();
     EXPECT_EQ(errorTexts(), std::vector<std::string>{"Access denied"});
     EXPECT_EQ(main.statusText(), "Ready");
+    EXPECT_TRUE(main.isEnabled(CMainDlg::kStart));
     EXPECT_EQ(service.callCount("getStatistics"), 0);
 }
 
@@ -59,7 +90,7 @@ TEST_F(MainDlgTest, RunningServiceShowsActiveStateAndStatisticsAtOnce) {
 TEST_F(MainDlgTest, StartAndStopSwitchTheServerWithoutRefreshingStatistics) {
     service.setCounts(4, 5);
     FakeDialogView& main = open();
-    EXPECT_EQ(main.statusText(), "Service is stopped");
+    EXPECT_EQ(main.statusText(), "Sync server is stopped; the service is running");
     EXPECT_FALSE(main.isEnabled(CMainDlg::kStop));
 
     service.setCounts(40, 50);
@@ -72,7 +103,7 @@ TEST_F(MainDlgTest, StartAndStopSwitchTheServerWithoutRefreshingStatistics) {
     EXPECT_EQ(service.enabled, 0);
     EXPECT_TRUE(main.isEnabled(CMainDlg::kStart));
     EXPECT_FALSE(main.isEnabled(CMainDlg::kStop));
-    EXPECT_EQ(main.statusText(), "Service is stopped");
+    EXPECT_EQ(main.statusText(), "Sync server is stopped; the service is running");
     EXPECT_EQ(main.text(CMainDlg::kWhitelistCount), "4");
 
     main.click(CMainDlg::kRefresh);
@@ -85,7 +116,7 @@ TEST_F(MainDlgTest, FailedStartKeepsStateAndNextPressCreatesANewObject) {
     service.failing["putEnabled"] = "Port 17080 cannot be bound";
     main.click(CMainDlg::kStart);
     EXPECT_EQ(errorTexts(), std::vector<std::string>{"Port 17080 cannot be bound"});
-    EXPECT_EQ(main.statusText(), "Service is stopped");
+    EXPECT_EQ(main.statusText(), "Sync server is stopped; the service is running");
     EXPECT_TRUE(main.isEnabled(CMainDlg::kStart));
     EXPECT_EQ(service.created, 1);
 

@@ -99,7 +99,7 @@ class QtDialogsTest : public ::testing::Test {
     FakeService service;
     QtToolkit toolkit;
     ResMgr::TextManager texts;
-    SyncConnection sync{fakeSyncFactory(service), toolkit};
+    SyncConnection sync{fakeSyncFactory(service), toolkit, texts};
     ConsoleContext context{toolkit, texts, sync, VS_BIN_DIR "/VantorSyncAdm"};
     CMainDlg main{context};
     ModalDriver driver;
@@ -121,7 +121,7 @@ TEST_F(QtDialogsTest, DialogUnitsFollowTheFont) {
 TEST_F(QtDialogsTest, MainDialogSwitchesTheServiceAndClosesWithTheCommandId) {
     service.setCounts(12, 34);
     auto window = showMain();
-    EXPECT_EQ(statusText(*window), "Service is stopped");
+    EXPECT_EQ(statusText(*window), "Sync server is stopped; the service is running");
     EXPECT_EQ(shown(*window, CMainDlg::kWhitelistCount), "12");
     EXPECT_FALSE(window->control(CMainDlg::kStop)->isEnabled());
 
@@ -176,7 +176,10 @@ TEST_F(QtDialogsTest, SettingsRefusesZeroStepsTheLifetimeAndSendsTheEdits) {
         EXPECT_EQ(shown(settings, SettingsDlg::kPort), "17080");
         EXPECT_EQ(shown(settings, SettingsDlg::kDataFolder), "/var/lib/VantorSyncSvc/");
         typeInto(settings.control(SettingsDlg::kPort), "");
+        QString refusal;
+        driver.answerMessageBox(QMessageBox::Ok, &refusal);
         click(settings.control(kIdOk));
+        EXPECT_TRUE(refusal.contains("1 to 65535"));
         EXPECT_TRUE(settings.isVisible());
         EXPECT_EQ(settings.focusedControl(), SettingsDlg::kPort);
 

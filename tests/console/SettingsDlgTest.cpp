@@ -56,14 +56,49 @@ TEST_F(SettingsDlgTest, FailuresWhileOpeningCloseTheDialog) {
     EXPECT_EQ(open().result(), 2);
     EXPECT_EQ(errorTexts().back(), "config.xml is missing");
 
-    // A text that does not parse closes the dialog without a message.
+    // A text that breaks off closes the dialog and says why; nothing of it is shown.
     service.failing.clear();
-    service.setConfigText("<config><port>1</pot></config>");
-    EXPECT_EQ(open().result(), 2);
-    EXPECT_EQ(errorTexts().size(), 2u);
+    const std::pair<const char*, const char*> broken[] = {
+        {"<config><port>1</pot></config>", "End tag 'pot'"},
+        {"<config>\n<port>1</port><log_enabled>0</log_en", "line 2"},
+        {"<config><port>9</port>", "<config> is never closed"},
+    };
+    for (const auto& [text, why] : broken) {
+        service.setConfigText(text);
+        FakeDialogView& settings = open();
+        EXPECT_EQ(settings.result(), 2);
+        EXPECT_EQ(settings.text(S::kPort), "") << text;
+        const std::string shown = errorTexts().back();
+        EXPECT_EQ(shown.rfind(texts.getString(StringId::kConfigUnreadable), 0), 0u) << shown;
+        EXPECT_NE(shown.find(why), std::string::npos) << shown;
+    }
 }
 
-TEST_F(SettingsDlgTest, OnlyZeroIsRefusedAndTheFirstBadFieldTakesTheFocus) {
+TEST_F(SettingsDlgTest, PortsOutsideTheTcpRangeAreRefusedWithTheRange) {
+    FakeDialogView& settings = open();
+    for (const char* port : {"0", "65536", "70000", "-5", "abc"}) {
+        settings.type(S::kPort, port);
+        settings.type(S::kLogFileLifetime, "5");
+        settings.click(kIdOk);
+        EXPECT_FALSE(settings.ended()) << port;
+        EXPECT_EQ(settings.focusedControl(), S::kPort);
+        ASSERT_FALSE(errorTexts().empty()) << port;
+        EXPECT_NE(errorTexts().back().find("1 to 65535"), std::string::npos) << port;
+        EXPECT_EQ(toolkit.messages().back().icon, MessageIcon::Error);
+    }
+    EXPECT_TRUE(service.putConfigs.empty());
+    for (const char* port : {"1", "65535"}) {
+        FakeDialogView& again = open();
+        again.type(S::kPort, port);
+        again.click(kIdOk);
+        EXPECT_EQ(again.result(), 1) << port;
+        Settings sent;
+        lastSent(sent);
+        EXPECT_EQ(sent.getValues().port, std::stoi(port));
+    }
+}
+
+TEST_F(SettingsDlgTest, LimitsRefuseOnlyZeroAndTheFirstBadFieldTakesTheFocus) {
     FakeDialogView& settings = open();
     settings.type(S::kTrainingDbMaxSize, "abc");
     settings.type(S::kPort, "");
@@ -104,7 +139,7 @@ TEST_F(SettingsDlgTest, OkSendsTheCompleteConfigurationWithAccessEditsInOnePut) 
     });
     settings.click(S::kAccessRights);
     settings.click(S::kLogEnabled);
-    settings.type(S::kPort, "-5");
+    settings.type(S::kPort, "9090");
     settings.click(kIdOk);
 
     EXPECT_EQ(settings.result(), 1);
@@ -112,7 +147,7 @@ TEST_F(SettingsDlgTest, OkSendsTheCompleteConfigurationWithAccessEditsInOnePut) 
     Settings sent;
     lastSent(sent);
     SettingsData values = sent.getValues();
-    EXPECT_EQ(values.port, -5);
+    EXPECT_EQ(values.port, 9090);
     EXPECT_FALSE(values.logEnabled);
     EXPECT_FALSE(values.commonWhitelistEnabled);
     EXPECT_EQ(values.commonWhitelistMaxSize, 500u);

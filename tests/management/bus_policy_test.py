@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from sync_wire import wait_until  # noqa: E402
 
 SERVER = None  # set from argv
+CTL = None
 
 
 def account_missing():
@@ -95,11 +96,14 @@ class SystemStyleBus:
         self.log.close()
 
     def busctl(self, *args, as_user=None, groups=None):
-        command = ["busctl", "--address=" + self.address] + list(args)
+        return self.run(["busctl", "--address=" + self.address] + list(args), as_user, groups)
+
+    def run(self, command, as_user=None, groups=None):
         if as_user:
             command = ["setpriv", "--reuid=" + as_user, "--regid=nogroup",
                        "--groups=" + groups if groups else "--clear-groups"] + command
-        return subprocess.run(command, capture_output=True, text=True, timeout=60)
+        env = dict(os.environ, VANTORSYNC_BUS="system", DBUS_SYSTEM_BUS_ADDRESS=self.address)
+        return subprocess.run(command, capture_output=True, text=True, timeout=60, env=env)
 
 
 class BusPolicyTest(unittest.TestCase):
@@ -158,6 +162,12 @@ class BusPolicyTest(unittest.TestCase):
         denied = self.bus.busctl("get-property", *OBJECT, "Enabled", as_user="nobody")
         self.assertNotEqual(denied.returncode, 0)
         self.assertIn("denied", denied.stderr.lower())
+        # Our own client says what happened and who may, not the daemon's rule dump.
+        ctl = self.bus.run([CTL, "status"], as_user="nobody")
+        self.assertEqual(ctl.returncode, 1)
+        self.assertIn("not allowed to manage VantorSyncSvc", ctl.stderr)
+        self.assertIn("groups sudo and adm", ctl.stderr)
+        self.assertNotIn("Rejected", ctl.stderr)
         for group in ("adm", "sudo"):
             allowed = self.bus.busctl("get-property", *OBJECT, "Enabled", as_user="nobody",
                                       groups=group)
@@ -171,4 +181,5 @@ class BusPolicyTest(unittest.TestCase):
 
 if __name__ == "__main__":
     SERVER = sys.argv.pop(1)
+    CTL = sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -92,17 +92,22 @@ class ReloadTest(ServiceTest):
         self.assertTrue(wait_until(lambda: service.request(
             "POST", "/post_wl_updates", wl_record(1, 2),
             {"User-Host": "ws1"})[0].getheader("newIndex") is None))
-        # A file that does not parse leaves the settings as they are.
+        # A file that breaks off leaves the settings as they are, also the values before
+        # the break.
         with open(service.path("config.xml"), "wb") as f:
-            f.write(b"<config><broken")
+            f.write(b"<config><common_whitelist_enabled>0</common_whitelist_enabled><broken")
         service.proc.send_signal(signal.SIGHUP)
         service.proc.send_signal(signal.SIGHUP)
         self.assertEqual(self.ctl_ok("status"), "running\n")
+        response, _ = service.request("GET", "/get_wl_updates", b"",
+                                      {"User-Host": "ws1", "startIndex": "0"})
+        self.assertEqual(response.status, 200)
         self.assertIsNone(service.proc.poll())
         code, rest = service.stop()
         self.assertEqual(code, 0)
         self.assertIn("configuration read again", rest)
         self.assertIn("configuration not read again", rest)
+        self.assertIn("line 1: not well-formed", rest)
         with open(service.path("config.xml"), "rb") as f:
             self.assertIn(b"<acl host=\"ws1\" enabled_get=\"1\" enabled_post=\"0\"/>",
                           f.read())

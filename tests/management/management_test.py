@@ -93,18 +93,32 @@ class ConfigTest(ServiceTest):
         with open(target, "rb") as f:
             self.assertEqual(f.read(), on_disk)
 
-    def test_unparsable_put_replaces_the_file_and_fails(self):
-        self.start_service()
-        text = b"\x00\xff not <xml at all \r\n\x01"
-        source = os.path.join(self.home, "broken.xml")
-        with open(source, "wb") as f:
-            f.write(text)
-        error = self.ctl_fails("config", "put", source)
-        self.assertIn("not a valid configuration", error)
-        self.assertEqual(ctl("config", "get").stdout, text)
-        self.assertEqual(get_property("Config").stdout.split(), ["ay", str(len(text))] +
-                         [str(b) for b in text])
-        # The service keeps working with the settings it had.
+    def test_refused_put_changes_nothing_and_says_why(self):
+        service = self.start_service()
+        with open(service.path("config.xml"), "rb") as f:
+            before = f.read()
+        source = os.path.join(self.home, "refused.xml")
+        cases = [
+            (b"\x00\xff not <xml at all \r\n\x01", "line 1: not well-formed"),
+            # Values before the break must not stay applied.
+            (b"<config>\r\n<common_whitelist_enabled>0</common_whitelist_enabled>\r\n<acl ho",
+             "line 3"),
+        ] + [(config_text(0).replace(b">0<", (">%s<" % port).encode()),
+              "port \"%s\" is outside 1-65535" % port) for port in ("0", "65536", "-5", "abc")]
+        for text, why in cases:
+            with open(source, "wb") as f:
+                f.write(text)
+            error = self.ctl_fails("config", "put", source)
+            self.assertIn("refused, nothing was changed", error)
+            self.assertIn(why, error)
+            self.assertEqual(ctl("config", "get").stdout, before)
+            response, _ = service.request("GET", "/get_wl_updates", b"",
+                                          {"User-Host": "ws1", "startIndex": "0"})
+            self.assertEqual(response.status, 200)
+        for port in (1, 65535):
+            with open(source, "wb") as f:
+                f.write(config_text(port))
+            self.ctl_ok("config", "put", source)
         self.assertEqual(self.ctl_ok("status"), "running\n")
 
     def test_put_applies_per_request_values_at_once_and_port_at_next_start(self):

@@ -31,6 +31,7 @@ MessageAnswer QtToolkit::messageBox(DialogView* owner, const std::string& text,
                                     MessageIcon icon) {
     QMessageBox::Icon shown = icon == MessageIcon::Question      ? QMessageBox::Question
                               : icon == MessageIcon::Information ? QMessageBox::Information
+                              : icon == MessageIcon::Error       ? QMessageBox::Critical
                                                                  : QMessageBox::NoIcon;
     QMessageBox::StandardButtons offered = buttons == MessageButtons::YesNo
                                                ? QMessageBox::Yes | QMessageBox::No
