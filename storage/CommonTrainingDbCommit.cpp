@@ -113,7 +113,7 @@ bool CommonTrainingDb::endCommitLocked(const CommitPlan& plan) {
         }
     } else {
         if (!file_.rollbackChanges())
-            cutBackTo_ = groupStartSize_;
+            cutBackTo_ = cutBackTo_ < 0 ? groupStartSize_ : std::min(cutBackTo_, groupStartSize_);
         if (!cleared)
             history_.resize(std::min(durableSize_, history_.size()));
     }
