@@ -215,8 +215,11 @@ void DescriptorFile::commitChanges() {
     // a load resolves such a pair to the later record.
     for (const Head& head : deferredHeads_)
         rewriteHead(head.offset, head.label, head.status);
-    if (!deferredHeads_.empty())
-        fileOps().flush(data_.stream());
+    if (!deferredHeads_.empty() && fileOps().flush(data_.stream()) != 0) {
+        __fpurge(data_.stream());  // or every later flush would fail on them
+        std::clearerr(data_.stream());
+        position_ = -1;
+    }
     deferredHeads_.clear();
     journalIndex_.clear();
 }
