@@ -4,11 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "fuzz/FuzzTargets.h"
 #include "tests/support/FileBytes.h"
+
+namespace Fuzz {
+// Names the target in the test's listing instead of its bytes.
+inline void PrintTo(const NamedTarget& target, std::ostream* out) {
+    *out << target.name;
+}
+}  // namespace Fuzz
 
 namespace {
 

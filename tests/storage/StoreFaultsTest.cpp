@@ -203,6 +203,26 @@ TEST(TrainingDbDoubleFault, FailedCutBackStopsPushesUntilTheCutHolds) {
     EXPECT_EQ(newIndex, 2u);
 }
 
+TEST(TrainingDbNumbering, HistoryIsNumberedAgainLongBeforeIndexesRunOut) {
+    TempFolder dir;
+    const std::string x = record(1, 1, {1}), y = record(1, 1, {2});
+    writeBytes(dir.file("histdata.bin"), x);
+    const uint32_t base = CommonTrainingDb::kRenumberAt - 2;
+    writeBytes(dir.file("histopt.bin"), le32(base) + le32(0) + le32(0) + le64(0));
+    CommonTrainingDb db;
+    ASSERT_TRUE(db.load(dir.folder()));
+    ASSERT_EQ(db.end(), base + 1);
+    const uint32_t told = tdbPush(db, y);
+    // Clients ahead of the new end, the pusher among them, receive everything held.
+    EXPECT_EQ(db.historyBase(), 0u);
+    EXPECT_EQ(db.end(), 2u);
+    CommonTrainingDb restarted;
+    ASSERT_TRUE(restarted.load(dir.folder()));
+    uint32_t newIndex = 0;
+    EXPECT_EQ(tdbPull(restarted, told, newIndex), x + y);
+    EXPECT_EQ(newIndex, 2u);
+}
+
 TEST(TrainingDbCompaction, LargeFileIsCompactedBeforeOffsetsRunOut) {
     TempFolder dir;
     CommonTrainingDb db;
