@@ -80,6 +80,34 @@ ServerSocket::~ServerSocket() {
     stop();
 }
 
+int ServerSocket::openListener(uint16_t port, uint16_t& boundPort) {
+    int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listening < 0)
+        return -1;
+    int one = 1;
+    // Before bind, so a restart can take the port while old connections linger.
+    ::setsockopt(listening, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    socklen_t length = sizeof address;
+    int flags = -1;
+    // The system caps the backlog at its own maximum.
+    bool ok = ::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              ::setsockopt(listening, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0 &&
+              (flags = ::fcntl(listening, F_GETFL, 0)) >= 0 &&
+              ::fcntl(listening, F_SETFL, flags | O_NONBLOCK) == 0 &&
+              ::listen(listening, INT_MAX) == 0 &&
+              ::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    if (!ok) {
+        ::close(listening);
+        return -1;
+    }
+    boundPort = ntohs(address.sin_port);
+    return listening;
+}
+
 bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
     if (isStarted())
         return false;
@@ -92,48 +120,26 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
     stallWatch_.setTimeout(activeLimits_.requestTimeoutMs);
     raiseOpenFileLimit();
 
-    int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    uint16_t boundPort = 0;
+    int listening = openListener(port, boundPort);
     if (listening < 0)
         return false;
-    {
-        AutoLock guard(lock_);
-        listenSocket_ = listening;
-    }
     try {
+        int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
-        if (stopFd_ < 0 || wakeFd_ < 0 || epollFd_ < 0)
-            throw NetworkException();
-
-        int one = 1;
-        // Before bind, so a restart can take the port while old connections linger.
-        ::setsockopt(listening, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        address.sin_port = htons(port);
-        if (::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            throw NetworkException();
-        }
-        if (::setsockopt(listening, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0) {
-            throw NetworkException();
-        }
-        int flags = ::fcntl(listening, F_GETFL, 0);
-        if (flags < 0 || ::fcntl(listening, F_SETFL, flags | O_NONBLOCK) != 0) {
-            throw NetworkException();
-        }
-        // The system caps the backlog at its own maximum.
-        if (::listen(listening, INT_MAX) != 0)
-            throw NetworkException();
-        socklen_t length = sizeof address;
-        if (::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            throw NetworkException();
-        }
         {
-            AutoLock guard(lock_);  // port() may be asked from another thread
-            port_ = ntohs(address.sin_port);
+            // sendResponse reads these under the lock from the worker and the committers.
+            AutoLock guard(lock_);
+            listenSocket_ = listening;
+            wakeFd_ = wake;
+            port_ = boundPort;
+            responsesWaiting_.clear();
+            wakeOwed_ = false;
+            serving_ = true;
         }
+        if (wake < 0 || stopFd_ < 0 || epollFd_ < 0)
+            throw NetworkException();
 
         epoll_event stopEvent{};
         stopEvent.events = EPOLLIN;
@@ -142,7 +148,7 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
         wakeEvent.events = EPOLLIN;
         wakeEvent.data.ptr = &wakeFd_;
         if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, stopFd_, &stopEvent) != 0 ||
-            ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wakeEvent) != 0) {
+            ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wake, &wakeEvent) != 0) {
             throw NetworkException();
         }
 
@@ -162,6 +168,12 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
 }
 
 void ServerSocket::stop() {
+    {
+        // From here on no answer is taken: the sessions are about to go, and an id put on
+        // the list now could never be delivered.
+        AutoLock guard(lock_);
+        serving_ = false;
+    }
     if (stopFd_ >= 0)
         signalEventFd(stopFd_);
     if (listenerThread_.joinable())
@@ -177,7 +189,6 @@ void ServerSocket::stop() {
         closeFd(epollFd_);
         closeFd(listenSocket_);
         port_ = 0;
-        responsesWaiting_.clear();
         for (const auto& entry : sessionsBySocket_)
             sockets.push_back(entry.first);
     }
@@ -186,6 +197,8 @@ void ServerSocket::stop() {
     AutoLock guard(lock_);
     sessionsBySocket_.clear();
     sessionsById_.clear();
+    responsesWaiting_.clear();
+    wakeOwed_ = false;
     closeSet_.clear();
     stallWatch_.clear();
 }
@@ -193,16 +206,24 @@ void ServerSocket::stop() {
 bool ServerSocket::sendResponse(uint32_t sessionId, const HTTPParser::IOB& bytes,
                                 bool closeAfterSend) {
     AutoLock guard(lock_);
+    if (!serving_)
+        return false;
     auto found = sessionsById_.find(sessionId);
     if (found == sessionsById_.end())
         return false;
     bool queued = found->second->queueSend(bytes, closeAfterSend);
-    // One wake-up covers every response queued before the I-O thread gets to them.
-    bool wakeNeeded = responsesWaiting_.empty();
     responsesWaiting_.push_back(sessionId);
-    if (wakeNeeded && wakeFd_ >= 0)
+    // One wake-up covers every answer listed before the I-O thread takes the list.
+    if (!wakeOwed_) {
         signalEventFd(wakeFd_);
+        wakeOwed_ = true;
+    }
     return queued;
+}
+
+int ServerSocket::currentWakeFd() const {
+    AutoLock guard(lock_);
+    return wakeFd_;
 }
 
 bool ServerSocket::acceptFilter(const sockaddr&) {
@@ -230,7 +251,12 @@ uint32_t ServerSocket::nextSessionId() const {
 }
 
 void ServerSocket::listenerLoop() {
-    pollfd watched[2] = {{listenSocket_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    int listening = -1;
+    {
+        AutoLock guard(lock_);
+        listening = listenSocket_;
+    }
+    pollfd watched[2] = {{listening, POLLIN, 0}, {stopFd_, POLLIN, 0}};
     for (;;) {
         int ready = ::poll(watched, 2, -1);
         if (ready < 0) {
@@ -242,7 +268,7 @@ void ServerSocket::listenerLoop() {
             return;
         if (watched[0].revents == 0)
             continue;
-        while (acceptOne()) {
+        while (acceptOne(listening)) {
         }
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
             pollfd stop = {stopFd_, POLLIN, 0};
@@ -252,10 +278,10 @@ void ServerSocket::listenerLoop() {
     }
 }
 
-bool ServerSocket::acceptOne() {
+bool ServerSocket::acceptOne(int listening) {
     sockaddr_in peer{};
     socklen_t peerLength = sizeof peer;
-    int socket = ::accept4(listenSocket_, reinterpret_cast<sockaddr*>(&peer), &peerLength,
+    int socket = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &peerLength,
                            SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (socket < 0) {
         // A connection that died in the backlog does not end the burst.
@@ -315,6 +341,7 @@ ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int 
 }
 
 void ServerSocket::ioLoop() {
+    const int wakeFd = currentWakeFd();
     epoll_event events[kEventsPerWait];
     for (;;) {
         // Without a stalled request in sight the thread sleeps until something happens.
@@ -335,7 +362,7 @@ void ServerSocket::ioLoop() {
             if (target == &stopFd_) {
                 stopping = true;
             } else if (target == &wakeFd_) {
-                drainEventFd(wakeFd_);
+                drainEventFd(wakeFd);
                 woken = true;
             } else {
                 handleEvents(static_cast<Session*>(target), events[i].events);
@@ -386,6 +413,7 @@ void ServerSocket::deliverQueuedResponses() {
     {
         AutoLock guard(lock_);
         ids.swap(responsesWaiting_);
+        wakeOwed_ = false;
     }
     for (uint32_t id : ids) {
         Session* session = nullptr;

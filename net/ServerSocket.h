@@ -64,7 +64,7 @@ class ServerSocket {
 
     void listenerLoop();
     void ioLoop();
-    bool acceptOne();
+    bool acceptOne(int listening);
     SessionPtr createSession(int kind, uint32_t id, int socket, const sockaddr_in& peer);
     void handleEvents(Session* session, uint32_t events);
     void deliverQueuedResponses();
@@ -78,17 +78,30 @@ class ServerSocket {
     void trackProgress(Session* session);
     void closeStalledSessions();
 
+    // Sets up the listening socket on port; -1 when any step fails.
+    static int openListener(uint16_t port, uint16_t& boundPort);
+    // The wake-up descriptor the I-O thread drains; fixed while the threads run.
+    int currentWakeFd() const;
+
     // Taken before a session's own lock (sendResponse), never after it.
     mutable CriticalSection lock_;
-    int listenSocket_ = -1;
+    int listenSocket_ GUARDED_BY(lock_) = -1;
+    // Set before the threads start and closed after they end; the threads read them
+    // without the lock, the worker (sendResponse) only under it.
     int epollFd_ = -1;
-    int stopFd_ = -1;  // eventfd, readable once stop begins; both threads watch it
-    int wakeFd_ = -1;  // eventfd, written when responses wait for the I-O thread
+    int stopFd_ = -1;                    // eventfd, readable once stop begins
+    int wakeFd_ GUARDED_BY(lock_) = -1;  // eventfd, written when answers wait
     uint16_t port_ GUARDED_BY(lock_) = 0;
     std::thread listenerThread_;
     std::thread ioThread_;
     std::unordered_map<int, SessionPtr> sessionsBySocket_ GUARDED_BY(lock_);
     std::unordered_map<uint32_t, Session*> sessionsById_ GUARDED_BY(lock_);
+    // The answers of one start. Session ids are never reused, so an id names its start:
+    // once a stop begins no answer is taken, and each start begins with an empty list
+    // and no wake-up owed. Every id on the list is covered by a wake-up still to be
+    // seen by the I-O thread (wakeOwed_), which it clears when it takes the list.
+    bool serving_ GUARDED_BY(lock_) = false;
+    bool wakeOwed_ GUARDED_BY(lock_) = false;
     std::vector<uint32_t> responsesWaiting_ GUARDED_BY(lock_);  // session ids
     std::vector<Session*> closeSet_;                            // I-O thread only
     StallWatch stallWatch_;                                     // I-O thread only
