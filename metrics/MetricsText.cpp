@@ -151,6 +151,16 @@ std::string renderMetrics(const Metrics::Snapshot& snapshot, const BuildLabels& 
                snapshot.closedForTimeout);
     out.sample("vantorsync_requests_closed_total", label("reason", "budget"),
                snapshot.closedForBudget);
+    out.header("vantorsync_connections_closed_total", "counter",
+               "Connections closed to keep the sync port open to every client: no request "
+               "within the header time-out, idle at the connection cap, over the per-address "
+               "share.");
+    out.sample("vantorsync_connections_closed_total", label("reason", "header_timeout"),
+               snapshot.closedForHeaderTimeout);
+    out.sample("vantorsync_connections_closed_total", label("reason", "idle_at_cap"),
+               snapshot.closedIdleAtCap);
+    out.sample("vantorsync_connections_closed_total", label("reason", "address_cap"),
+               snapshot.refusedForAddressCap);
     if (snapshot.haveStores)
         writeStores(out, snapshot.stores);
     return out.take();

@@ -10,6 +10,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <climits>
 #include <new>
 
@@ -199,6 +200,11 @@ void ServerSocket::stop() {
     sessionsById_.clear();
     responsesWaiting_.clear();
     wakeOwed_ = false;
+    headsDue_.clear();
+    idle_.clear();
+    evictions_.clear();
+    evictionsPending_ = 0;
+    perAddress_.clear();
     closeSet_.clear();
     stallWatch_.clear();
 }
@@ -213,12 +219,16 @@ bool ServerSocket::sendResponse(uint32_t sessionId, const HTTPParser::IOB& bytes
         return false;
     bool queued = found->second->queueSend(bytes, closeAfterSend);
     responsesWaiting_.push_back(sessionId);
-    // One wake-up covers every answer listed before the I-O thread takes the list.
+    wakeIoThreadLocked();
+    return queued;
+}
+
+void ServerSocket::wakeIoThreadLocked() {
+    // One wake-up covers everything handed over before the I-O thread takes the lists.
     if (!wakeOwed_) {
         signalEventFd(wakeFd_);
         wakeOwed_ = true;
     }
-    return queued;
 }
 
 int ServerSocket::currentWakeFd() const {
@@ -295,7 +305,7 @@ bool ServerSocket::acceptOne(int listening) {
         return true;
     }
     AutoLock guard(lock_);
-    if (sessionsBySocket_.size() >= activeLimits_.maxConnections) {
+    if (!admitLocked(peer.sin_addr.s_addr)) {
         // Closed at once rather than left waiting in the backlog: the client learns
         // straight away that it has to come back later.
         ::close(socket);
@@ -312,16 +322,34 @@ bool ServerSocket::acceptOne(int listening) {
     sessionsById_[registered->sessionId()] = registered;
     sessionsBySocket_[socket] = std::move(session);
     ++nextSessionId_;
+    registered->peerKey = peer.sin_addr.s_addr;
+    ++perAddress_[registered->peerKey];
+    headsDue_.add(registered, registered->headPlace, StallWatch::nowMs());
     registered->registeredEvents = EPOLLIN;
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.ptr = registered;
-    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, socket, &event) != 0) {
-        sessionsById_.erase(registered->sessionId());
-        sessionsBySocket_.erase(socket);
-        ::close(socket);
-    }
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, socket, &event) != 0)
+        closeSession(socket);
     errno = 0;
+    return true;
+}
+
+bool ServerSocket::admitLocked(uint32_t address) {
+    auto found = perAddress_.find(address);
+    if (found != perAddress_.end() && found->second >= activeLimits_.effectivePerAddress()) {
+        Metrics::instance().refusedForAddressCap();
+        return false;
+    }
+    if (sessionsBySocket_.size() < uint64_t(activeLimits_.maxConnections) + evictionsPending_)
+        return true;
+    Session* idlest = idle_.oldest();
+    if (idlest == nullptr)
+        return false;
+    idle_.remove(idlest->idlePlace);
+    evictions_.push_back(idlest->sessionId());
+    ++evictionsPending_;
+    wakeIoThreadLocked();
     return true;
 }
 
@@ -345,7 +373,7 @@ void ServerSocket::ioLoop() {
     epoll_event events[kEventsPerWait];
     for (;;) {
         // Without a stalled request in sight the thread sleeps until something happens.
-        int waitMs = stallWatch_.waitMs(StallWatch::nowMs());
+        int waitMs = nextDeadlineMs(StallWatch::nowMs());
         bool trimPending = budget_.freedSinceTrim() >= kQuietTrimBytes;
         if (trimPending && (waitMs < 0 || waitMs > kQuietTrimDelayMs))
             waitMs = kQuietTrimDelayMs;
@@ -409,12 +437,14 @@ void ServerSocket::handleEvents(Session* session, uint32_t events) {
 }
 
 void ServerSocket::deliverQueuedResponses() {
-    std::vector<uint32_t> ids;
+    std::vector<uint32_t> ids, evictions;
     {
         AutoLock guard(lock_);
         ids.swap(responsesWaiting_);
+        evictions.swap(evictions_);
         wakeOwed_ = false;
     }
+    evictIdle(evictions);
     for (uint32_t id : ids) {
         Session* session = nullptr;
         {
@@ -431,6 +461,25 @@ void ServerSocket::deliverQueuedResponses() {
         } else {
             markForClose(session);
         }
+    }
+}
+
+void ServerSocket::evictIdle(const std::vector<uint32_t>& ids) {
+    for (uint32_t id : ids) {
+        Session* session = nullptr;
+        {
+            AutoLock guard(lock_);
+            --evictionsPending_;
+            auto found = sessionsById_.find(id);
+            if (found != sessionsById_.end())
+                session = found->second;
+        }
+        // One that has started a request since it was chosen is served; the new
+        // connection then stays beyond the cap until some connection ends.
+        if (session == nullptr || session->closing || !session->idleNoted)
+            continue;
+        Metrics::instance().closedIdleAtCap();
+        markForClose(session);
     }
 }
 
@@ -476,13 +525,46 @@ void ServerSocket::markForClose(Session* session) {
         return;
     session->closing = true;
     stallWatch_.forget(session);
+    noteIdle(session, false);
     closeSet_.push_back(session);
 }
 
 void ServerSocket::trackProgress(Session* session) {
-    bool waitingOnPeer = session->hasUnsentBytes() ||
-                         (!session->isAwaitingResponse() && session->hasPartialRequest());
-    stallWatch_.update(session, waitingOnPeer, session->progressCount(), StallWatch::nowMs());
+    const bool unsent = session->hasUnsentBytes();
+    const bool awaiting = session->isAwaitingResponse();
+    const bool waitingOnPeer = unsent || (!awaiting && session->hasPartialRequest());
+    const int64_t now = StallWatch::nowMs();
+    stallWatch_.update(session, waitingOnPeer, session->progressCount(), now);
+    const bool between =
+        !unsent && !awaiting && !session->isPeerFinished() && session->isBetweenRequests();
+    const bool answered = session->wasAnswered();
+    if (session->headPlace.listed && !(between && !answered)) {
+        // The first request has begun: from now on the stall time-out watches it.
+        AutoLock guard(lock_);
+        headsDue_.remove(session->headPlace);
+    }
+    noteIdle(session, between && answered);
+}
+
+void ServerSocket::noteIdle(Session* session, bool idle) {
+    if (session->idleNoted == idle)
+        return;
+    session->idleNoted = idle;
+    AutoLock guard(lock_);
+    if (idle)
+        idle_.add(session, session->idlePlace, StallWatch::nowMs());
+    else
+        idle_.remove(session->idlePlace);
+}
+
+int ServerSocket::nextDeadlineMs(int64_t nowMs) {
+    int waitMs = stallWatch_.waitMs(nowMs);
+    AutoLock guard(lock_);
+    if (headsDue_.oldest() == nullptr)
+        return waitMs;
+    int64_t due = headsDue_.oldestSinceMs() + activeLimits_.effectiveHeaderTimeoutMs() - nowMs;
+    int headMs = due <= 0 ? 0 : static_cast<int>(std::min<int64_t>(due, INT_MAX));
+    return waitMs < 0 ? headMs : std::min(waitMs, headMs);
 }
 
 void ServerSocket::closeStalledSessions() {
@@ -491,6 +573,21 @@ void ServerSocket::closeStalledSessions() {
     while (Session* stalled = stallWatch_.takeOverdue(now)) {
         Metrics::instance().closedForTimeout();
         markForClose(stalled);
+    }
+    // Nothing of a first request came: a silent connection only holds a place.
+    const int64_t limit = activeLimits_.effectiveHeaderTimeoutMs();
+    for (;;) {
+        Session* silent = nullptr;
+        {
+            AutoLock guard(lock_);
+            silent = headsDue_.oldest();
+            if (silent == nullptr || now - headsDue_.oldestSinceMs() < limit)
+                break;
+            headsDue_.remove(silent->headPlace);
+        }
+        if (!silent->closing)
+            Metrics::instance().closedForHeaderTimeout();
+        markForClose(silent);
     }
 }
 
@@ -516,6 +613,11 @@ bool ServerSocket::closeSession(int socket) {
         session = std::move(found->second);
         sessionsBySocket_.erase(found);
         sessionsById_.erase(session->sessionId());
+        headsDue_.remove(session->headPlace);
+        idle_.remove(session->idlePlace);
+        auto count = perAddress_.find(session->peerKey);
+        if (count != perAddress_.end() && --count->second == 0)
+            perAddress_.erase(count);
     }
     stallWatch_.forget(session.get());
     // Out of the registries first: the descriptor number may be reused by the next

@@ -130,6 +130,7 @@ bool Session::queueSend(const char* bytes, uint32_t length, bool closeAfterSend)
     // and read on before it learns that the connection closes after them.
     AutoLock guard(lock_);
     awaitingResponse_ = false;
+    answered_ = true;
     inputPaused_ = false;
     if (budget_ != nullptr)
         budget_->release(inFlightCharged_);
@@ -169,6 +170,11 @@ bool Session::isAwaitingResponse() {
 bool Session::isPeerFinished() {
     AutoLock guard(lock_);
     return peerFinished_;
+}
+
+bool Session::wasAnswered() {
+    AutoLock guard(lock_);
+    return answered_;
 }
 
 bool Session::closeAfterSend() {
