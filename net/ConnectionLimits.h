@@ -10,6 +10,9 @@ struct ConnectionLimits {
     // A connection that has sent part of a request, or has an answer waiting to be
     // read, and makes no progress for this long is closed.
     uint32_t requestTimeoutMs = 60000;
+    // Bytes per second a client must take of an answer it is sent; one that reads slower
+    // falls behind and is closed once it is a time-out behind.
+    uint32_t minDrainRate = 1024;
     // Bytes of request and response buffers across all connections.
     uint64_t bufferBudget = defaultBufferBudget();
     uint32_t maxHeaderFields = 100;
@@ -36,7 +39,8 @@ struct ConnectionLimits {
     static uint64_t defaultBufferBudget();
     // The defaults, overridden by VANTORSYNC_REQUEST_TIMEOUT and VANTORSYNC_HEADER_TIMEOUT
     // (seconds, fractions allowed), VANTORSYNC_BUFFER_BUDGET_MB, VANTORSYNC_MAX_HEADER_FIELDS,
-    // VANTORSYNC_MAX_CONNECTIONS and VANTORSYNC_MAX_CONNECTIONS_PER_ADDRESS. A value that
+    // VANTORSYNC_MAX_CONNECTIONS, VANTORSYNC_MAX_CONNECTIONS_PER_ADDRESS and
+    // VANTORSYNC_MIN_DRAIN_RATE (bytes per second). A value that
     // is not a positive number is ignored.
     static ConnectionLimits fromEnvironment();
 };

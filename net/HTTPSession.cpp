@@ -6,10 +6,6 @@
 namespace {
 
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-// The server's one failure answer, for a request the buffer budget has no room for.
-const char kRefusal[] =
-    "HTTP/1.1 500 Request failed\r\nContent-Type: text/html\r\nConnection: close\r\n"
-    "Content-Length: 0\r\n\r\n";
 
 }  // namespace
 
@@ -34,7 +30,8 @@ bool HTTPSession::processReader() {
         if (!refusalCounted_)
             Metrics::instance().closedForBudget();
         refusalCounted_ = true;
-        queueSend(kRefusal, sizeof kRefusal - 1, true);
+        // The failure answer, for a request the buffer budget has no room for.
+        queueSend(kFailureAnswer, kFailureAnswerLength, true);
         return true;
     }
     if (reader_.takeContinueRequest()) {

@@ -119,6 +119,7 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
         activeLimits_ = limits_;
     }
     stallWatch_.setTimeout(activeLimits_.requestTimeoutMs);
+    stallWatch_.setMinDrainRate(activeLimits_.minDrainRate);
     raiseOpenFileLimit();
 
     uint16_t boundPort = 0;
@@ -534,7 +535,7 @@ void ServerSocket::trackProgress(Session* session) {
     const bool awaiting = session->isAwaitingResponse();
     const bool waitingOnPeer = unsent || (!awaiting && session->hasPartialRequest());
     const int64_t now = StallWatch::nowMs();
-    stallWatch_.update(session, waitingOnPeer, session->progressCount(), now);
+    stallWatch_.update(session, waitingOnPeer, unsent, session->progressCount(), now);
     const bool between =
         !unsent && !awaiting && !session->isPeerFinished() && session->isBetweenRequests();
     const bool answered = session->wasAnswered();

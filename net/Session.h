@@ -46,8 +46,14 @@ class Session {
     // set once, before the first byte is read.
     virtual void configure(HTTPParser::BufferBudget* budget, uint32_t maxHeaderFields);
 
+    // The server's one failure answer; the connection closes after it.
+    static const char kFailureAnswer[];
+    static const uint32_t kFailureAnswerLength;
+
     // Appends response bytes (worker thread). A response ends the wait for one; with
-    // closeAfterSend the connection closes once these bytes are written.
+    // closeAfterSend the connection closes once these bytes are written. An answer beyond
+    // the free allowance must fit the buffer budget: one that does not is replaced by the
+    // failure answer and the close (false).
     bool queueSend(const HTTPParser::IOB& bytes, bool closeAfterSend = false);
     bool queueSend(const char* bytes, uint32_t length, bool closeAfterSend = false);
     // Marks that a request of this session went to the queue.

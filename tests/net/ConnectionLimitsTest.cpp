@@ -226,3 +226,27 @@ TEST_F(LimitedServerTest, AtTheCapTheLongestIdleKeepAliveConnectionMakesRoom) {
         EXPECT_TRUE(kept[i]->readResponse().complete) << i;
     }
 }
+
+// Answers count against the budget like requests: clients that do not read cannot make
+// the server hold answer after answer.
+TEST_F(LimitedServerTest, AnswersOutsideTheBudgetGetTheFailureAnswerAndTheClose) {
+    ConnectionLimits limits;
+    limits.bufferBudget = 8 * 1024 * 1024;
+    limits.requestTimeoutMs = 4000;
+    startWith(limits);
+    const std::string bigPull =
+        "GET /get_wl_updates HTTP/1.1\r\nstartIndex: 6000000\r\n\r\n";  // 6 MB answer
+    const uint64_t refusedBefore = Metrics::instance().snapshot().closedForBudget;
+
+    TestClient holder(port, nullptr, 4096);
+    ASSERT_TRUE(holder.send(bigPull));
+    ASSERT_TRUE(eventually([&] { return socket.budget().used() >= 6000000; }));
+    TestClient refused(port, nullptr, 4096);
+    ASSERT_TRUE(refused.send(bigPull));
+    EXPECT_EQ(kFailureResponse, refused.readResponse().raw.substr(0, 200));
+    EXPECT_TRUE(refused.closedByServer());
+    EXPECT_EQ(refusedBefore + 1, Metrics::instance().snapshot().closedForBudget);
+    TestClient small(port);
+    ASSERT_TRUE(small.send(versionRequest()));
+    EXPECT_TRUE(small.readResponse().complete);
+}

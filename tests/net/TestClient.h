@@ -21,9 +21,12 @@ class TestClient {
         std::string raw;  // everything read for this response
     };
 
-    // from: the loopback address to connect from (127.0.0.1 when none).
-    explicit TestClient(uint16_t port, const char* from = nullptr) {
+    // from: the loopback address to connect from (127.0.0.1 when none); receiveBuffer:
+    // a small kernel buffer makes a client that does not read hold the server's bytes.
+    explicit TestClient(uint16_t port, const char* from = nullptr, int receiveBuffer = 0) {
         socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         timeval limit{30, 0};
         ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         if (from != nullptr) {
