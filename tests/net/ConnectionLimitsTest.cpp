@@ -202,8 +202,11 @@ TEST_F(LimitedServerTest, SilentConnectionsFromOneAddressLockNobodyOut) {
         EXPECT_TRUE(client->closedByServer());
     ASSERT_TRUE(answersVersion());
     const Metrics::Snapshot after = Metrics::instance().snapshot();
-    EXPECT_EQ(after.closedForHeaderTimeout - before.closedForHeaderTimeout, 50u);
-    EXPECT_EQ(after.refusedForAddressCap - before.refusedForAddressCap, 350u);
+    // Each silent connection went one of the two ways (a slow run may admit a few more
+    // after the first ones timed out).
+    const uint64_t timedOut = after.closedForHeaderTimeout - before.closedForHeaderTimeout;
+    EXPECT_GE(timedOut, 50u);
+    EXPECT_EQ(timedOut + after.refusedForAddressCap - before.refusedForAddressCap, 400u);
 }
 
 TEST_F(LimitedServerTest, AtTheCapTheLongestIdleKeepAliveConnectionMakesRoom) {
