@@ -8,7 +8,8 @@ fsyncs slow; then the service is killed with SIGKILL and started again. Checked:
 - every push acknowledged after the last acknowledged clear of its collection is stored,
   at the index it was given, and no two of them were given the same index.
 A push in flight across that clear may have taken effect before it; it is excused only
-when its index is too high to have been handed out after the clear.
+when its index is too high to have been handed out after the clear (clears of one
+collection are spaced so that the index of a push before the clear cannot be that low).
 
 Usage: service_stress_test.py <VantorSyncSvc> <VantorSyncCtl> <slow fsync shim>
 Run inside dbus-run-session. STRESS_SECONDS sets the time under load (default 25).
@@ -140,6 +141,7 @@ class Manager(threading.Thread):
         self.service, self.journal, self.done = service, journal, done
         self.failures = []
         self.log_enabled = 0
+        self.last_clear = {}
 
     def ctl(self, *args):
         result = harness.ctl(*args)
@@ -151,8 +153,13 @@ class Manager(threading.Thread):
         while not self.done.wait(random.uniform(0.1, 0.5)):
             action = random.choice(["clear", "clear", "restart", "restart", "restart", "reload"])
             if action == "clear":
-                collection = random.choice(COLLECTIONS)
-                called = now()
+                # Clears of one collection are spaced wider than any commit takes: a push
+                # numbered after one clear cannot then still be waiting at the next.
+                ready = [c for c in COLLECTIONS if now() - self.last_clear.get(c, -99) > 4]
+                if not ready:
+                    continue
+                collection = random.choice(ready)
+                self.last_clear[collection] = called = now()
                 if self.ctl("clear-whitelist" if collection == "wl" else "clear-training-db"):
                     with self.journal.lock:
                         self.journal.clears[collection].append((called, now()))
@@ -307,8 +314,9 @@ class StressTest(unittest.TestCase):
         by_index = {}
         for push in required:
             other = by_index.setdefault(push[2], push)
-            self.assertEqual(other[1], push[1], "%s index %d given to two pushes"
-                             % (collection, push[2]))
+            self.assertEqual(other[1], push[1], "%s index %d given to two pushes: %r and %r;"
+                             " clears %r" % (collection, push[2], other, push,
+                                             journal.clears[collection][-3:]))
         body, _ = pull_all(service, path)
         if collection == "wl":
             stored = whitelist_keys(body)
