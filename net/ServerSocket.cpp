@@ -1,22 +1,17 @@
 #include "net/ServerSocket.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <malloc.h>
 
-#include <algorithm>
 #include <climits>
-#include <new>
 
-#include "metrics/Metrics.h"
-#include "net/HTTPSession.h"
 #include "net/NetworkException.h"
+#include "net/Session.h"
 #include "net/ThreadStarter.h"
 #include "platform/FileLimit.h"
 
@@ -27,9 +22,6 @@ constexpr int kEventsPerWait = 256;
 // the server has been quiet this long with that much freed, it is handed back too.
 constexpr int kQuietTrimDelayMs = 1000;
 constexpr uint64_t kQuietTrimBytes = 1024 * 1024;
-// After the process runs out of descriptors the listener pauses this long, instead
-// of spinning on a listening socket that stays readable.
-constexpr int kAcceptBackoffMs = 100;
 
 void signalEventFd(int fd) {
     uint64_t one = 1;
@@ -261,114 +253,6 @@ uint32_t ServerSocket::nextSessionId() const {
     return nextSessionId_;
 }
 
-void ServerSocket::listenerLoop() {
-    int listening = -1;
-    {
-        AutoLock guard(lock_);
-        listening = listenSocket_;
-    }
-    pollfd watched[2] = {{listening, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-    for (;;) {
-        int ready = ::poll(watched, 2, -1);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (watched[1].revents != 0)
-            return;
-        if (watched[0].revents == 0)
-            continue;
-        while (acceptOne(listening)) {
-        }
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            pollfd stop = {stopFd_, POLLIN, 0};
-            if (::poll(&stop, 1, kAcceptBackoffMs) > 0)
-                return;
-        }
-    }
-}
-
-bool ServerSocket::acceptOne(int listening) {
-    sockaddr_in peer{};
-    socklen_t peerLength = sizeof peer;
-    int socket = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &peerLength,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (socket < 0) {
-        // A connection that died in the backlog does not end the burst.
-        return errno == ECONNABORTED || errno == EINTR;
-    }
-    int one = 1;
-    if (!acceptFilter(reinterpret_cast<const sockaddr&>(peer)) ||
-        ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0) {
-        ::close(socket);
-        errno = 0;
-        return true;
-    }
-    AutoLock guard(lock_);
-    if (!admitLocked(peer.sin_addr.s_addr)) {
-        // Closed at once rather than left waiting in the backlog: the client learns
-        // straight away that it has to come back later.
-        ::close(socket);
-        errno = 0;
-        return true;
-    }
-    SessionPtr session = createSession(sessionKind_, nextSessionId_, socket, peer);
-    if (session == nullptr) {
-        ::close(socket);
-        errno = 0;
-        return true;
-    }
-    Session* registered = session.get();
-    sessionsById_[registered->sessionId()] = registered;
-    sessionsBySocket_[socket] = std::move(session);
-    ++nextSessionId_;
-    registered->peerKey = peer.sin_addr.s_addr;
-    ++perAddress_[registered->peerKey];
-    headsDue_.add(registered, registered->headPlace, StallWatch::nowMs());
-    registered->registeredEvents = EPOLLIN;
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.ptr = registered;
-    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, socket, &event) != 0)
-        closeSession(socket);
-    errno = 0;
-    return true;
-}
-
-bool ServerSocket::admitLocked(uint32_t address) {
-    auto found = perAddress_.find(address);
-    if (found != perAddress_.end() && found->second >= activeLimits_.effectivePerAddress()) {
-        Metrics::instance().refusedForAddressCap();
-        return false;
-    }
-    if (sessionsBySocket_.size() < uint64_t(activeLimits_.maxConnections) + evictionsPending_)
-        return true;
-    Session* idlest = idle_.oldest();
-    if (idlest == nullptr)
-        return false;
-    idle_.remove(idlest->idlePlace);
-    evictions_.push_back(idlest->sessionId());
-    ++evictionsPending_;
-    wakeIoThreadLocked();
-    return true;
-}
-
-ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int socket,
-                                                     const sockaddr_in& peer) {
-    if (kind != kHttpSession)
-        return nullptr;
-    char address[INET_ADDRSTRLEN] = "0.0.0.0";
-    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-    try {
-        auto session = std::make_unique<HTTPSession>(socket, id, receiver_, address);
-        session->configure(&budget_, activeLimits_.maxHeaderFields);
-        return session;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-
 void ServerSocket::ioLoop() {
     const int wakeFd = currentWakeFd();
     epoll_event events[kEventsPerWait];
@@ -465,25 +349,6 @@ void ServerSocket::deliverQueuedResponses() {
     }
 }
 
-void ServerSocket::evictIdle(const std::vector<uint32_t>& ids) {
-    for (uint32_t id : ids) {
-        Session* session = nullptr;
-        {
-            AutoLock guard(lock_);
-            --evictionsPending_;
-            auto found = sessionsById_.find(id);
-            if (found != sessionsById_.end())
-                session = found->second;
-        }
-        // One that has started a request since it was chosen is served; the new
-        // connection then stays beyond the cap until some connection ends.
-        if (session == nullptr || session->closing || !session->idleNoted)
-            continue;
-        Metrics::instance().closedIdleAtCap();
-        markForClose(session);
-    }
-}
-
 bool ServerSocket::settle(Session* session) {
     for (;;) {
         if (session->hasUnsentBytes()) {
@@ -528,68 +393,6 @@ void ServerSocket::markForClose(Session* session) {
     stallWatch_.forget(session);
     noteIdle(session, false);
     closeSet_.push_back(session);
-}
-
-void ServerSocket::trackProgress(Session* session) {
-    const bool unsent = session->hasUnsentBytes();
-    const bool awaiting = session->isAwaitingResponse();
-    const bool waitingOnPeer = unsent || (!awaiting && session->hasPartialRequest());
-    const int64_t now = StallWatch::nowMs();
-    stallWatch_.update(session, waitingOnPeer, unsent, session->progressCount(), now);
-    const bool between =
-        !unsent && !awaiting && !session->isPeerFinished() && session->isBetweenRequests();
-    const bool answered = session->wasAnswered();
-    if (session->headPlace.listed && !(between && !answered)) {
-        // The first request has begun: from now on the stall time-out watches it.
-        AutoLock guard(lock_);
-        headsDue_.remove(session->headPlace);
-    }
-    noteIdle(session, between && answered);
-}
-
-void ServerSocket::noteIdle(Session* session, bool idle) {
-    if (session->idleNoted == idle)
-        return;
-    session->idleNoted = idle;
-    AutoLock guard(lock_);
-    if (idle)
-        idle_.add(session, session->idlePlace, StallWatch::nowMs());
-    else
-        idle_.remove(session->idlePlace);
-}
-
-int ServerSocket::nextDeadlineMs(int64_t nowMs) {
-    int waitMs = stallWatch_.waitMs(nowMs);
-    AutoLock guard(lock_);
-    if (headsDue_.oldest() == nullptr)
-        return waitMs;
-    int64_t due = headsDue_.oldestSinceMs() + activeLimits_.effectiveHeaderTimeoutMs() - nowMs;
-    int headMs = due <= 0 ? 0 : static_cast<int>(std::min<int64_t>(due, INT_MAX));
-    return waitMs < 0 ? headMs : std::min(waitMs, headMs);
-}
-
-void ServerSocket::closeStalledSessions() {
-    int64_t now = StallWatch::nowMs();
-    // The rest of the request, or the reading of the answer, never came.
-    while (Session* stalled = stallWatch_.takeOverdue(now)) {
-        Metrics::instance().closedForTimeout();
-        markForClose(stalled);
-    }
-    // Nothing of a first request came: a silent connection only holds a place.
-    const int64_t limit = activeLimits_.effectiveHeaderTimeoutMs();
-    for (;;) {
-        Session* silent = nullptr;
-        {
-            AutoLock guard(lock_);
-            silent = headsDue_.oldest();
-            if (silent == nullptr || now - headsDue_.oldestSinceMs() < limit)
-                break;
-            headsDue_.remove(silent->headPlace);
-        }
-        if (!silent->closing)
-            Metrics::instance().closedForHeaderTimeout();
-        markForClose(silent);
-    }
 }
 
 void ServerSocket::closeMarked() {
