@@ -1,5 +1,7 @@
 #include "http/BufferBudget.h"
 
+#include <cassert>
+
 namespace HTTPParser {
 
 namespace {
@@ -23,9 +25,11 @@ void BufferBudget::charge(uint64_t n) {
 
 void BufferBudget::release(uint64_t n) {
     uint64_t current = used_.load();
-    // Never below zero, whatever a caller got wrong.
-    while (!used_.compare_exchange_weak(current, current >= n ? current - n : 0)) {
-    }
+    do {
+        // Releasing more than was charged is an accounting fault of the caller: the test
+        // builds stop on it; a release build keeps the count from wrapping around.
+        assert(current >= n && "buffer budget released more than was charged");
+    } while (!used_.compare_exchange_weak(current, current >= n ? current - n : 0));
 }
 
 void BufferBudget::noteFreed(uint64_t n) {

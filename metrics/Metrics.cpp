@@ -74,6 +74,9 @@ Metrics::Snapshot Metrics::snapshot() {
     snapshot.openConnections = openConnections_.load(std::memory_order_relaxed);
     snapshot.closedForTimeout = closedForTimeout_.load(std::memory_order_relaxed);
     snapshot.closedForBudget = closedForBudget_.load(std::memory_order_relaxed);
+    snapshot.closedForHeaderTimeout = closedForHeaderTimeout_.load(std::memory_order_relaxed);
+    snapshot.closedIdleAtCap = closedIdleAtCap_.load(std::memory_order_relaxed);
+    snapshot.refusedForAddressCap = refusedForAddressCap_.load(std::memory_order_relaxed);
     // Outside the lock: the sampler takes the stores' own locks.
     if (sampler) {
         snapshot.stores = sampler();

@@ -51,6 +51,9 @@ class Metrics {
         int64_t openConnections = 0;
         uint64_t closedForTimeout = 0;
         uint64_t closedForBudget = 0;
+        uint64_t closedForHeaderTimeout = 0;
+        uint64_t closedIdleAtCap = 0;
+        uint64_t refusedForAddressCap = 0;
         bool haveStores = false;
         StoreSizes stores;
     };
@@ -68,6 +71,13 @@ class Metrics {
     // it would have taken more buffer than its budget.
     void closedForTimeout() { closedForTimeout_.fetch_add(1, std::memory_order_relaxed); }
     void closedForBudget() { closedForBudget_.fetch_add(1, std::memory_order_relaxed); }
+    // A connection that sent no request in time, an idle one closed to make room at the
+    // connection cap, and one refused because its address held its share of the cap.
+    void closedForHeaderTimeout() {
+        closedForHeaderTimeout_.fetch_add(1, std::memory_order_relaxed);
+    }
+    void closedIdleAtCap() { closedIdleAtCap_.fetch_add(1, std::memory_order_relaxed); }
+    void refusedForAddressCap() { refusedForAddressCap_.fetch_add(1, std::memory_order_relaxed); }
 
     void setStoreSampler(StoreSampler sampler);
     Snapshot snapshot();
@@ -88,6 +98,9 @@ class Metrics {
     std::atomic<int64_t> openConnections_{0};
     std::atomic<uint64_t> closedForTimeout_{0};
     std::atomic<uint64_t> closedForBudget_{0};
+    std::atomic<uint64_t> closedForHeaderTimeout_{0};
+    std::atomic<uint64_t> closedIdleAtCap_{0};
+    std::atomic<uint64_t> refusedForAddressCap_{0};
 };
 
 // Measures the time from construction to destruction as one save of a collection.

@@ -122,6 +122,13 @@ std::vector<MetricFamily> metricFamilies(const Metrics::Snapshot& snapshot,
               "Connections closed because a request took too long or outgrew its buffer budget.");
     out.add({{"reason", "timeout"}}, number(snapshot.closedForTimeout));
     out.add({{"reason", "budget"}}, number(snapshot.closedForBudget));
+    out.begin("vantorsync_connections_closed_total", MetricType::Counter,
+              "Connections closed to keep the sync port open to every client: no request "
+              "within the header time-out, idle at the connection cap, over the per-address "
+              "share.");
+    out.add({{"reason", "header_timeout"}}, number(snapshot.closedForHeaderTimeout));
+    out.add({{"reason", "idle_at_cap"}}, number(snapshot.closedIdleAtCap));
+    out.add({{"reason", "address_cap"}}, number(snapshot.refusedForAddressCap));
     if (snapshot.haveStores)
         addStores(out, snapshot.stores);
     return out.take();

@@ -47,7 +47,14 @@ ConnectionLimits ConnectionLimits::fromEnvironment() {
         limits.bufferBudget = static_cast<uint64_t>(value * double(kMiB));
     if (positiveValue("VANTORSYNC_MAX_HEADER_FIELDS", &value) && value >= 1 && value < 1e6)
         limits.maxHeaderFields = static_cast<uint32_t>(value);
+    if (positiveValue("VANTORSYNC_HEADER_TIMEOUT", &value) && value * 1000 < 4e9)
+        limits.headerTimeoutMs = static_cast<uint32_t>(std::ceil(value * 1000));
     if (positiveValue("VANTORSYNC_MAX_CONNECTIONS", &value) && value >= 1 && value < 1e9)
         limits.maxConnections = static_cast<uint32_t>(value);
+    if (positiveValue("VANTORSYNC_MIN_DRAIN_RATE", &value) && value < 4e9)
+        limits.minDrainRate = static_cast<uint32_t>(value);
+    if (positiveValue("VANTORSYNC_MAX_CONNECTIONS_PER_ADDRESS", &value) && value >= 1 &&
+        value < 1e9)
+        limits.maxConnectionsPerAddress = static_cast<uint32_t>(value);
     return limits;
 }

@@ -6,11 +6,6 @@
 namespace {
 
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-// The server's one failure answer, for a request the buffer budget has no room for or
-// whose head it will not read.
-const char kRefusal[] =
-    "HTTP/1.1 500 Request failed\r\nContent-Type: text/html\r\nConnection: close\r\n"
-    "Content-Length: 0\r\n\r\n";
 
 }  // namespace
 
@@ -35,11 +30,13 @@ bool HTTPSession::processReader() {
         if (!refusalCounted_)
             Metrics::instance().closedForBudget();
         refusalCounted_ = true;
-        queueSend(kRefusal, sizeof kRefusal - 1, true);
+        // The failure answer, for a request the buffer budget has no room for.
+        queueSend(kFailureAnswer, kFailureAnswerLength, true);
         return true;
     }
     if (reader_.isRejected()) {
-        queueSend(kRefusal, sizeof kRefusal - 1, true);
+        // The same failure answer, for a head whose fields readers could split differently.
+        queueSend(kFailureAnswer, kFailureAnswerLength, true);
         return true;
     }
     if (reader_.takeContinueRequest()) {

@@ -13,6 +13,9 @@ class HTTPSession : public Session {
     bool onData(const char* data, int length) override;
     bool onSendDrained() override;
     bool hasPartialRequest() override { return reader_.isPartial(); }
+    bool isBetweenRequests() override {
+        return reader_.state() == HTTPParser::HTTPRequestReader::Idle;
+    }
     void configure(HTTPParser::BufferBudget* budget, uint32_t maxHeaderFields) override;
 
   private:

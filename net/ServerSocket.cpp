@@ -1,9 +1,7 @@
 #include "net/ServerSocket.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -11,11 +9,9 @@
 #include <malloc.h>
 
 #include <climits>
-#include <new>
 
-#include "metrics/Metrics.h"
-#include "net/HTTPSession.h"
 #include "net/NetworkException.h"
+#include "net/Session.h"
 #include "net/ThreadStarter.h"
 #include "platform/FileLimit.h"
 
@@ -26,9 +22,6 @@ constexpr int kEventsPerWait = 256;
 // the server has been quiet this long with that much freed, it is handed back too.
 constexpr int kQuietTrimDelayMs = 1000;
 constexpr uint64_t kQuietTrimBytes = 1024 * 1024;
-// After the process runs out of descriptors the listener pauses this long, instead
-// of spinning on a listening socket that stays readable.
-constexpr int kAcceptBackoffMs = 100;
 
 void signalEventFd(int fd) {
     uint64_t one = 1;
@@ -80,6 +73,34 @@ ServerSocket::~ServerSocket() {
     stop();
 }
 
+int ServerSocket::openListener(uint16_t port, uint16_t& boundPort) {
+    int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listening < 0)
+        return -1;
+    int one = 1;
+    // Before bind, so a restart can take the port while old connections linger.
+    ::setsockopt(listening, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    socklen_t length = sizeof address;
+    int flags = -1;
+    // The system caps the backlog at its own maximum.
+    bool ok = ::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              ::setsockopt(listening, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0 &&
+              (flags = ::fcntl(listening, F_GETFL, 0)) >= 0 &&
+              ::fcntl(listening, F_SETFL, flags | O_NONBLOCK) == 0 &&
+              ::listen(listening, INT_MAX) == 0 &&
+              ::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    if (!ok) {
+        ::close(listening);
+        return -1;
+    }
+    boundPort = ntohs(address.sin_port);
+    return listening;
+}
+
 bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
     if (isStarted())
         return false;
@@ -90,50 +111,29 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
         activeLimits_ = limits_;
     }
     stallWatch_.setTimeout(activeLimits_.requestTimeoutMs);
+    stallWatch_.setMinDrainRate(activeLimits_.minDrainRate);
     raiseOpenFileLimit();
 
-    int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    uint16_t boundPort = 0;
+    int listening = openListener(port, boundPort);
     if (listening < 0)
         return false;
-    {
-        AutoLock guard(lock_);
-        listenSocket_ = listening;
-    }
     try {
+        int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
-        if (stopFd_ < 0 || wakeFd_ < 0 || epollFd_ < 0)
-            throw NetworkException();
-
-        int one = 1;
-        // Before bind, so a restart can take the port while old connections linger.
-        ::setsockopt(listening, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        address.sin_port = htons(port);
-        if (::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            throw NetworkException();
-        }
-        if (::setsockopt(listening, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0) {
-            throw NetworkException();
-        }
-        int flags = ::fcntl(listening, F_GETFL, 0);
-        if (flags < 0 || ::fcntl(listening, F_SETFL, flags | O_NONBLOCK) != 0) {
-            throw NetworkException();
-        }
-        // The system caps the backlog at its own maximum.
-        if (::listen(listening, INT_MAX) != 0)
-            throw NetworkException();
-        socklen_t length = sizeof address;
-        if (::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            throw NetworkException();
-        }
         {
-            AutoLock guard(lock_);  // port() may be asked from another thread
-            port_ = ntohs(address.sin_port);
+            // sendResponse reads these under the lock from the worker and the committers.
+            AutoLock guard(lock_);
+            listenSocket_ = listening;
+            wakeFd_ = wake;
+            port_ = boundPort;
+            responsesWaiting_.clear();
+            wakeOwed_ = false;
+            serving_ = true;
         }
+        if (wake < 0 || stopFd_ < 0 || epollFd_ < 0)
+            throw NetworkException();
 
         epoll_event stopEvent{};
         stopEvent.events = EPOLLIN;
@@ -142,7 +142,7 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
         wakeEvent.events = EPOLLIN;
         wakeEvent.data.ptr = &wakeFd_;
         if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, stopFd_, &stopEvent) != 0 ||
-            ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wakeEvent) != 0) {
+            ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wake, &wakeEvent) != 0) {
             throw NetworkException();
         }
 
@@ -162,6 +162,12 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
 }
 
 void ServerSocket::stop() {
+    {
+        // From here on no answer is taken: the sessions are about to go, and an id put on
+        // the list now could never be delivered.
+        AutoLock guard(lock_);
+        serving_ = false;
+    }
     if (stopFd_ >= 0)
         signalEventFd(stopFd_);
     if (listenerThread_.joinable())
@@ -177,7 +183,6 @@ void ServerSocket::stop() {
         closeFd(epollFd_);
         closeFd(listenSocket_);
         port_ = 0;
-        responsesWaiting_.clear();
         for (const auto& entry : sessionsBySocket_)
             sockets.push_back(entry.first);
     }
@@ -186,6 +191,13 @@ void ServerSocket::stop() {
     AutoLock guard(lock_);
     sessionsBySocket_.clear();
     sessionsById_.clear();
+    responsesWaiting_.clear();
+    wakeOwed_ = false;
+    headsDue_.clear();
+    idle_.clear();
+    evictions_.clear();
+    evictionsPending_ = 0;
+    perAddress_.clear();
     closeSet_.clear();
     stallWatch_.clear();
 }
@@ -193,16 +205,28 @@ void ServerSocket::stop() {
 bool ServerSocket::sendResponse(uint32_t sessionId, const HTTPParser::IOB& bytes,
                                 bool closeAfterSend) {
     AutoLock guard(lock_);
+    if (!serving_)
+        return false;
     auto found = sessionsById_.find(sessionId);
     if (found == sessionsById_.end())
         return false;
     bool queued = found->second->queueSend(bytes, closeAfterSend);
-    // One wake-up covers every response queued before the I-O thread gets to them.
-    bool wakeNeeded = responsesWaiting_.empty();
     responsesWaiting_.push_back(sessionId);
-    if (wakeNeeded && wakeFd_ >= 0)
-        signalEventFd(wakeFd_);
+    wakeIoThreadLocked();
     return queued;
+}
+
+void ServerSocket::wakeIoThreadLocked() {
+    // One wake-up covers everything handed over before the I-O thread takes the lists.
+    if (!wakeOwed_) {
+        signalEventFd(wakeFd_);
+        wakeOwed_ = true;
+    }
+}
+
+int ServerSocket::currentWakeFd() const {
+    AutoLock guard(lock_);
+    return wakeFd_;
 }
 
 bool ServerSocket::acceptFilter(const sockaddr&) {
@@ -229,96 +253,12 @@ uint32_t ServerSocket::nextSessionId() const {
     return nextSessionId_;
 }
 
-void ServerSocket::listenerLoop() {
-    pollfd watched[2] = {{listenSocket_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-    for (;;) {
-        int ready = ::poll(watched, 2, -1);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (watched[1].revents != 0)
-            return;
-        if (watched[0].revents == 0)
-            continue;
-        while (acceptOne()) {
-        }
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            pollfd stop = {stopFd_, POLLIN, 0};
-            if (::poll(&stop, 1, kAcceptBackoffMs) > 0)
-                return;
-        }
-    }
-}
-
-bool ServerSocket::acceptOne() {
-    sockaddr_in peer{};
-    socklen_t peerLength = sizeof peer;
-    int socket = ::accept4(listenSocket_, reinterpret_cast<sockaddr*>(&peer), &peerLength,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (socket < 0) {
-        // A connection that died in the backlog does not end the burst.
-        return errno == ECONNABORTED || errno == EINTR;
-    }
-    int one = 1;
-    if (!acceptFilter(reinterpret_cast<const sockaddr&>(peer)) ||
-        ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0) {
-        ::close(socket);
-        errno = 0;
-        return true;
-    }
-    AutoLock guard(lock_);
-    if (sessionsBySocket_.size() >= activeLimits_.maxConnections) {
-        // Closed at once rather than left waiting in the backlog: the client learns
-        // straight away that it has to come back later.
-        ::close(socket);
-        errno = 0;
-        return true;
-    }
-    SessionPtr session = createSession(sessionKind_, nextSessionId_, socket, peer);
-    if (session == nullptr) {
-        ::close(socket);
-        errno = 0;
-        return true;
-    }
-    Session* registered = session.get();
-    sessionsById_[registered->sessionId()] = registered;
-    sessionsBySocket_[socket] = std::move(session);
-    ++nextSessionId_;
-    registered->registeredEvents = EPOLLIN;
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.ptr = registered;
-    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, socket, &event) != 0) {
-        sessionsById_.erase(registered->sessionId());
-        sessionsBySocket_.erase(socket);
-        ::close(socket);
-    }
-    errno = 0;
-    return true;
-}
-
-ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int socket,
-                                                     const sockaddr_in& peer) {
-    if (kind != kHttpSession)
-        return nullptr;
-    char address[INET_ADDRSTRLEN] = "0.0.0.0";
-    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-    try {
-        auto session = std::make_unique<HTTPSession>(socket, id, receiver_, address);
-        session->configure(&budget_, activeLimits_.maxHeaderFields);
-        return session;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-
 void ServerSocket::ioLoop() {
+    const int wakeFd = currentWakeFd();
     epoll_event events[kEventsPerWait];
     for (;;) {
         // Without a stalled request in sight the thread sleeps until something happens.
-        int waitMs = stallWatch_.waitMs(StallWatch::nowMs());
+        int waitMs = nextDeadlineMs(StallWatch::nowMs());
         bool trimPending = budget_.freedSinceTrim() >= kQuietTrimBytes;
         if (trimPending && (waitMs < 0 || waitMs > kQuietTrimDelayMs))
             waitMs = kQuietTrimDelayMs;
@@ -335,7 +275,7 @@ void ServerSocket::ioLoop() {
             if (target == &stopFd_) {
                 stopping = true;
             } else if (target == &wakeFd_) {
-                drainEventFd(wakeFd_);
+                drainEventFd(wakeFd);
                 woken = true;
             } else {
                 handleEvents(static_cast<Session*>(target), events[i].events);
@@ -382,11 +322,14 @@ void ServerSocket::handleEvents(Session* session, uint32_t events) {
 }
 
 void ServerSocket::deliverQueuedResponses() {
-    std::vector<uint32_t> ids;
+    std::vector<uint32_t> ids, evictions;
     {
         AutoLock guard(lock_);
         ids.swap(responsesWaiting_);
+        evictions.swap(evictions_);
+        wakeOwed_ = false;
     }
+    evictIdle(evictions);
     for (uint32_t id : ids) {
         Session* session = nullptr;
         {
@@ -448,22 +391,8 @@ void ServerSocket::markForClose(Session* session) {
         return;
     session->closing = true;
     stallWatch_.forget(session);
+    noteIdle(session, false);
     closeSet_.push_back(session);
-}
-
-void ServerSocket::trackProgress(Session* session) {
-    bool waitingOnPeer = session->hasUnsentBytes() ||
-                         (!session->isAwaitingResponse() && session->hasPartialRequest());
-    stallWatch_.update(session, waitingOnPeer, session->progressCount(), StallWatch::nowMs());
-}
-
-void ServerSocket::closeStalledSessions() {
-    int64_t now = StallWatch::nowMs();
-    // The rest of the request, or the reading of the answer, never came.
-    while (Session* stalled = stallWatch_.takeOverdue(now)) {
-        Metrics::instance().closedForTimeout();
-        markForClose(stalled);
-    }
 }
 
 void ServerSocket::closeMarked() {
@@ -488,6 +417,11 @@ bool ServerSocket::closeSession(int socket) {
         session = std::move(found->second);
         sessionsBySocket_.erase(found);
         sessionsById_.erase(session->sessionId());
+        headsDue_.remove(session->headPlace);
+        idle_.remove(session->idlePlace);
+        auto count = perAddress_.find(session->peerKey);
+        if (count != perAddress_.end() && --count->second == 0)
+            perAddress_.erase(count);
     }
     stallWatch_.forget(session.get());
     // Out of the registries first: the descriptor number may be reused by the next

@@ -12,6 +12,7 @@
 #include "http/BufferBudget.h"
 #include "http/HTTPRequest.h"
 #include "http/IOB.h"
+#include "net/ArrivalOrder.h"
 #include "net/ConnectionLimits.h"
 #include "net/StallWatch.h"
 #include "platform/AutoLock.h"
@@ -64,7 +65,7 @@ class ServerSocket {
 
     void listenerLoop();
     void ioLoop();
-    bool acceptOne();
+    bool acceptOne(int listening);
     SessionPtr createSession(int kind, uint32_t id, int socket, const sockaddr_in& peer);
     void handleEvents(Session* session, uint32_t events);
     void deliverQueuedResponses();
@@ -74,24 +75,56 @@ class ServerSocket {
     void markForClose(Session* session);
     void closeMarked();
     bool closeSession(int socket);
-    // Watches a session for stalls while it has part of a request or unsent bytes.
+    // Watches a session for stalls while it has part of a request or unsent bytes, and
+    // notes whether it still waits for its first request or is idle between requests.
     void trackProgress(Session* session);
+    void noteIdle(Session* session, bool idle);
     void closeStalledSessions();
+    // Milliseconds until the next stall or header time-out is due; -1 when none is.
+    int nextDeadlineMs(int64_t nowMs);
+    // Whether a connection from address may be registered; at the cap the longest-idle
+    // keep-alive connection is handed to the I-O thread to close, making room.
+    bool admitLocked(uint32_t address) REQUIRES(lock_);
+    void wakeIoThreadLocked() REQUIRES(lock_);
+    void evictIdle(const std::vector<uint32_t>& ids);
+
+    // Sets up the listening socket on port; -1 when any step fails.
+    static int openListener(uint16_t port, uint16_t& boundPort);
+    // The wake-up descriptor the I-O thread drains; fixed while the threads run.
+    int currentWakeFd() const;
 
     // Taken before a session's own lock (sendResponse), never after it.
     mutable CriticalSection lock_;
-    int listenSocket_ = -1;
+    int listenSocket_ GUARDED_BY(lock_) = -1;
+    // Set before the threads start and closed after they end; the threads read them
+    // without the lock, the worker (sendResponse) only under it.
     int epollFd_ = -1;
-    int stopFd_ = -1;  // eventfd, readable once stop begins; both threads watch it
-    int wakeFd_ = -1;  // eventfd, written when responses wait for the I-O thread
+    int stopFd_ = -1;                    // eventfd, readable once stop begins
+    int wakeFd_ GUARDED_BY(lock_) = -1;  // eventfd, written when answers wait
     uint16_t port_ GUARDED_BY(lock_) = 0;
     std::thread listenerThread_;
     std::thread ioThread_;
     std::unordered_map<int, SessionPtr> sessionsBySocket_ GUARDED_BY(lock_);
     std::unordered_map<uint32_t, Session*> sessionsById_ GUARDED_BY(lock_);
+    // The answers of one start. Session ids are never reused, so an id names its start:
+    // once a stop begins no answer is taken, and each start begins with an empty list
+    // and no wake-up owed. Every id on the list is covered by a wake-up still to be
+    // seen by the I-O thread (wakeOwed_), which it clears when it takes the list.
+    bool serving_ GUARDED_BY(lock_) = false;
+    bool wakeOwed_ GUARDED_BY(lock_) = false;
     std::vector<uint32_t> responsesWaiting_ GUARDED_BY(lock_);  // session ids
-    std::vector<Session*> closeSet_;                            // I-O thread only
-    StallWatch stallWatch_;                                     // I-O thread only
+    // Connections that have not sent a byte of their first request, oldest first; the
+    // listener adds them, the I-O thread takes them off or closes them when overdue.
+    ArrivalOrder headsDue_ GUARDED_BY(lock_);
+    // Keep-alive connections idle between requests, longest-idle first: at the cap they
+    // make room for new clients, as the I-O thread closes those handed over here.
+    ArrivalOrder idle_ GUARDED_BY(lock_);
+    std::vector<uint32_t> evictions_ GUARDED_BY(lock_);
+    uint32_t evictionsPending_ GUARDED_BY(lock_) = 0;
+    // Open connections per peer address.
+    std::unordered_map<uint32_t, uint32_t> perAddress_ GUARDED_BY(lock_);
+    std::vector<Session*> closeSet_;  // I-O thread only
+    StallWatch stallWatch_;           // I-O thread only
     ConnectionLimits limits_ GUARDED_BY(lock_);
     ConnectionLimits activeLimits_;  // what the running threads use, fixed at start
     HTTPParser::BufferBudget budget_;

@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "http/HTTPRequestReader.h"
 #include "metrics/Metrics.h"
 
 namespace {
@@ -14,8 +15,15 @@ namespace {
 // the other connections of the same I-O thread.
 constexpr int kReadsPerReport = 4;
 constexpr size_t kReadPiece = 64 * 1024;
+// Answers up to this size are buffered without asking the budget, as requests are.
+constexpr uint32_t kFreeAnswerBytes = HTTPParser::HTTPRequestReader::kFreeAllowance;
 
 }  // namespace
+
+const char Session::kFailureAnswer[] =
+    "HTTP/1.1 500 Request failed\r\nContent-Type: text/html\r\nConnection: close\r\n"
+    "Content-Length: 0\r\n\r\n";
+const uint32_t Session::kFailureAnswerLength = sizeof kFailureAnswer - 1;
 
 Session::Session(int socket, uint32_t sessionId, Owner* owner, std::string peerAddress)
     : socket_(socket), sessionId_(sessionId), owner_(owner), peerAddress_(std::move(peerAddress)) {
@@ -130,6 +138,7 @@ bool Session::queueSend(const char* bytes, uint32_t length, bool closeAfterSend)
     // and read on before it learns that the connection closes after them.
     AutoLock guard(lock_);
     awaitingResponse_ = false;
+    answered_ = true;
     inputPaused_ = false;
     if (budget_ != nullptr)
         budget_->release(inFlightCharged_);
@@ -138,16 +147,27 @@ bool Session::queueSend(const char* bytes, uint32_t length, bool closeAfterSend)
         closeAfterSend_ = true;
     if (length == 0)
         return true;
-    if (sendBuffer_.append(bytes, length)) {
-        // An answer to an admitted request is always sent, budget or not.
-        if (budget_ != nullptr)
+    // Small answers, like small requests, never ask; a large one is admitted only when
+    // the budget has room for it, so clients that do not read cannot pile answers up.
+    const bool admitted =
+        budget_ == nullptr || length <= kFreeAnswerBytes || budget_->tryCharge(length);
+    if (admitted && sendBuffer_.append(bytes, length)) {
+        if (budget_ != nullptr && length <= kFreeAnswerBytes)
             budget_->charge(length);
-        sendCharged_ += length;
+        if (budget_ != nullptr)
+            sendCharged_ += length;
         return true;
     }
-    // A response that cannot be buffered cannot be delivered; end the connection.
+    if (admitted && budget_ != nullptr && length > kFreeAnswerBytes)
+        budget_->release(length);
+    Metrics::instance().closedForBudget();
     closeAfterSend_ = true;
     peerFinished_ = true;
+    // The failure answer is small: it always fits, unless memory itself has run out.
+    if (sendBuffer_.append(kFailureAnswer, kFailureAnswerLength) && budget_ != nullptr) {
+        budget_->charge(kFailureAnswerLength);
+        sendCharged_ += kFailureAnswerLength;
+    }
     return false;
 }
 
@@ -169,6 +189,11 @@ bool Session::isAwaitingResponse() {
 bool Session::isPeerFinished() {
     AutoLock guard(lock_);
     return peerFinished_;
+}
+
+bool Session::wasAnswered() {
+    AutoLock guard(lock_);
+    return answered_;
 }
 
 bool Session::closeAfterSend() {

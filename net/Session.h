@@ -7,6 +7,7 @@
 #include "http/BufferBudget.h"
 #include "http/HTTPRequest.h"
 #include "http/IOB.h"
+#include "net/ArrivalOrder.h"
 #include "platform/AutoLock.h"
 
 template <class T>
@@ -39,12 +40,20 @@ class Session {
     virtual bool onSendDrained() { return true; }
     // Part of a request has arrived and the rest has not.
     virtual bool hasPartialRequest() { return false; }
+    // No byte of a next request has arrived (empty lines between requests do not count).
+    virtual bool isBetweenRequests() { return !hasPartialRequest(); }
     // The budget that buffered bytes are charged to, and the header field cap;
     // set once, before the first byte is read.
     virtual void configure(HTTPParser::BufferBudget* budget, uint32_t maxHeaderFields);
 
+    // The server's one failure answer; the connection closes after it.
+    static const char kFailureAnswer[];
+    static const uint32_t kFailureAnswerLength;
+
     // Appends response bytes (worker thread). A response ends the wait for one; with
-    // closeAfterSend the connection closes once these bytes are written.
+    // closeAfterSend the connection closes once these bytes are written. An answer beyond
+    // the free allowance must fit the buffer budget: one that does not is replaced by the
+    // failure answer and the close (false).
     bool queueSend(const HTTPParser::IOB& bytes, bool closeAfterSend = false);
     bool queueSend(const char* bytes, uint32_t length, bool closeAfterSend = false);
     // Marks that a request of this session went to the queue.
@@ -59,6 +68,9 @@ class Session {
     bool isAwaitingResponse();
     bool isPeerFinished();
     bool closeAfterSend();
+    // Whether any answer was ever queued: a connection that never got one is still
+    // waiting for its first request, not idle between requests.
+    bool wasAnswered();
     // Whether the I-O thread should watch the connection for reading, writing, or neither.
     enum class Interest { None, Read, Write };
     Interest wantedInterest();
@@ -75,6 +87,10 @@ class Session {
     std::list<Session*>::iterator stallPosition;
     int64_t lastProgressMs = 0;
     uint64_t seenProgress = 0;
+    ArrivalPlace headPlace;  // waiting for its first request (I-O thread)
+    ArrivalPlace idlePlace;  // idle keep-alive (under the socket's lock)
+    bool idleNoted = false;  // what the I-O thread last told that list
+    uint32_t peerKey = 0;    // the peer's IPv4 address, for the per-address count
 
   protected:
     bool canRead();
@@ -87,6 +103,7 @@ class Session {
     uint32_t sentCount_ GUARDED_BY(lock_) = 0;
     bool closeAfterSend_ GUARDED_BY(lock_) = false;
     bool awaitingResponse_ GUARDED_BY(lock_) = false;
+    bool answered_ GUARDED_BY(lock_) = false;
     // Readability reported while a request is in flight: stop watching until it is answered.
     bool inputPaused_ GUARDED_BY(lock_) = false;
     bool peerFinished_ GUARDED_BY(lock_) = false;

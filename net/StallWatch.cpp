@@ -1,20 +1,38 @@
 #include "net/StallWatch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
+#include <iterator>
 
 #include "net/Session.h"
 
-void StallWatch::update(Session* session, bool waitingOnPeer, uint64_t progress, int64_t nowMs) {
+void StallWatch::update(Session* session, bool waitingOnPeer, bool draining, uint64_t progress,
+                        int64_t nowMs) {
     if (!waitingOnPeer) {
         forget(session);
-    } else if (!session->watchedForStall || progress != session->seenProgress) {
+    } else if (!session->watchedForStall) {
+        insert(session, nowMs);
+    } else if (progress != session->seenProgress) {
+        int64_t since = nowMs;
+        if (draining && minDrainRate_ > 0) {
+            const uint64_t earned = (progress - session->seenProgress) * 1000 / minDrainRate_;
+            since = std::min<int64_t>(
+                nowMs, session->lastProgressMs + int64_t(std::min<uint64_t>(earned, INT32_MAX)));
+        }
         forget(session);
-        session->lastProgressMs = nowMs;
-        session->stallPosition = watched_.insert(watched_.end(), session);
-        session->watchedForStall = true;
+        insert(session, since);
     }
     session->seenProgress = progress;
+}
+
+void StallWatch::insert(Session* session, int64_t sinceMs) {
+    auto position = watched_.end();
+    while (position != watched_.begin() && (*std::prev(position))->lastProgressMs > sinceMs)
+        --position;
+    session->lastProgressMs = sinceMs;
+    session->stallPosition = watched_.insert(position, session);
+    session->watchedForStall = true;
 }
 
 void StallWatch::forget(Session* session) {

@@ -38,6 +38,14 @@ void PushCommitter::stop() {
     running_ = false;
 }
 
+void PushCommitter::settle() {
+    std::deque<std::unique_ptr<RequestItem>> dropped;
+    AutoLock guard(lock_);
+    dropped.swap(queue_);
+    while (groupInHand_)
+        groupDone_.wait(lock_);
+}
+
 bool PushCommitter::submit(std::unique_ptr<RequestItem>& item) {
     {
         AutoLock guard(lock_);
@@ -68,6 +76,7 @@ void PushCommitter::loop() {
                 group.push_back(Pending{std::move(queue_.front())});
                 queue_.pop_front();
             }
+            groupInHand_ = true;
         }
         for (Pending& push : group)
             push.applied = apply_(push.item->request.getBody(), push.newIndex);
@@ -75,5 +84,10 @@ void PushCommitter::loop() {
         const bool committed = commit_();
         for (Pending& push : group)
             done_(std::move(push.item), push.applied && committed, push.newIndex);
+        {
+            AutoLock guard(lock_);
+            groupInHand_ = false;
+        }
+        groupDone_.notify_all();
     }
 }

@@ -38,6 +38,10 @@ class PushCommitter {
     bool start();
     // Answers every push already taken, then ends the thread.
     void stop();
+    // For a stop of the HTTP server, whose connections are gone: the pushes still waiting
+    // are dropped unapplied and unanswered, and the group in hand is answered before this
+    // returns, so no answer of the old connections is still on its way afterwards.
+    void settle();
     // False (item untouched) when the queue is full or the committer is not running.
     bool submit(std::unique_ptr<RequestItem>& item);
 
@@ -57,5 +61,8 @@ class PushCommitter {
     std::deque<std::unique_ptr<RequestItem>> queue_ GUARDED_BY(lock_);
     bool running_ GUARDED_BY(lock_) = false;
     bool stopping_ GUARDED_BY(lock_) = false;
+    // A group taken from the queue whose answers have not all been handed out yet.
+    bool groupInHand_ GUARDED_BY(lock_) = false;
+    std::condition_variable_any groupDone_;
     std::thread thread_;
 };

@@ -126,6 +126,10 @@ bool SyncService::stopServer() {
     AutoLock lock(mainLock_);
     socket_.stop();
     server_.stop();
+    // Their connections are closed: what the committers still hold is settled now, so
+    // nothing of this start is answered into the next one.
+    whitelistCommitter_.settle();
+    trainingDbCommitter_.settle();
     running_ = false;
     return true;
 }

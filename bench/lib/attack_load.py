@@ -5,7 +5,11 @@
       COUNT connections each send up to HEAD_BYTES of a head that never ends;
   attack_load.py bodies PORT PID COUNT DECLARED SENT BUDGET_MB
       COUNT connections each declare a body of DECLARED bytes and send SENT of them.
-Each prints the server's resident size idle, at its peak during the attack (sampled every
+  attack_load.py silent PORT COUNT SECONDS
+      COUNT connections from 127.0.0.2 send nothing while a client from 127.0.0.3 asks for
+      /version on a new connection every 100 ms; prints how many of its requests were
+      answered, the slowest answer, and how many silent connections the server kept.
+The first two print the server's resident size idle, at its peak during the attack (sampled every
 20 ms) and after the attackers left, and the p99 of fast clients pulling alone and during
 the attack. Every loop is bounded in count and time.
 """
@@ -102,6 +106,49 @@ def attack_bodies(port, count, declared, sent_bytes, stop_event, holders):
             time.sleep(0.05)
 
 
+def silent_lockout(port, count, seconds):
+    raise_file_limit()
+    silent = []
+    for _ in range(count):
+        s = socket.socket()
+        s.bind(("127.0.0.2", 0))
+        s.settimeout(5)
+        try:
+            s.connect(("127.0.0.1", port))
+            silent.append(s)
+        except OSError:
+            s.close()
+    answered, asked, slowest = 0, 0, 0.0
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        asked += 1
+        began = time.monotonic()
+        try:
+            with socket.socket() as probe:
+                probe.bind(("127.0.0.3", 0))
+                probe.settimeout(5)
+                probe.connect(("127.0.0.1", port))
+                probe.sendall(b"GET /version HTTP/1.1\r\nHost: x\r\n\r\n")
+                if probe.recv(4096).startswith(b"HTTP/1.1 200"):
+                    answered += 1
+                    slowest = max(slowest, time.monotonic() - began)
+        except OSError:
+            pass
+        time.sleep(0.1)
+    kept = 0
+    for s in silent:
+        s.setblocking(False)
+        try:
+            s.recv(1)  # an answer or the close: not kept
+        except BlockingIOError:
+            kept += 1
+        except OSError:
+            pass
+        s.close()
+    print("silent %d: /version answered %d of %d, slowest %.3f s; silent connections still "
+          "open after %.0f s: %d" % (count, answered, asked, slowest, seconds, kept))
+
+
 def raise_file_limit():
     hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
@@ -155,6 +202,8 @@ def main():
         count, declared, sent = int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
         attacker_child(
             lambda stop, holders: attack_bodies(port, count, declared, sent, stop, holders))
+    elif kind == "silent":
+        silent_lockout(port, int(sys.argv[3]), float(sys.argv[4]))
     elif kind == "heads":
         pid, count, head_bytes, budget = (int(sys.argv[3]), sys.argv[4], sys.argv[5],
                                           int(sys.argv[6]))

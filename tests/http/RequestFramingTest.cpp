@@ -212,3 +212,11 @@ TEST(RequestFraming, ChunkedGrowthPastTheBudgetIsRefused) {
     reader.reset();
     EXPECT_EQ(0u, budget.used());
 }
+
+TEST(BufferBudgetDeathTest, ReleasingMoreThanWasChargedIsCaught) {
+    BufferBudget budget(100);
+    budget.charge(10);
+    budget.release(4);
+    EXPECT_EQ(6u, budget.used());
+    EXPECT_DEBUG_DEATH(budget.release(7), "released more than was charged");
+}

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "metrics/Metrics.h"
 #include "tests/net/ServerFixture.h"
 
 namespace {
@@ -73,6 +74,7 @@ TEST_F(LimitedServerTest, ATricklingRequestIsNotCutOffWhileItMakesProgress) {
 TEST_F(LimitedServerTest, ConnectionsPastTheCapAreClosedAtOnce) {
     ConnectionLimits limits;
     limits.maxConnections = 2;
+    limits.maxConnectionsPerAddress = 2;
     startWith(limits);
     TestClient first(port);
     TestClient second(port);
@@ -173,4 +175,81 @@ TEST(ConnectionLimitsFromEnvironment, ValuesOverrideDefaultsAndNonsenseIsIgnored
     EXPECT_EQ(ConnectionLimits().maxHeaderFields, limits.maxHeaderFields);
     EXPECT_EQ(ConnectionLimits().maxConnections, limits.maxConnections);
     EXPECT_EQ(60000u, ConnectionLimits().requestTimeoutMs);
+}
+
+// Connections that never send a request must not keep anyone else out: one address gets
+// only its share of the cap, and the silent ones go after the header time-out.
+TEST_F(LimitedServerTest, SilentConnectionsFromOneAddressLockNobodyOut) {
+    ConnectionLimits limits;
+    limits.maxConnections = 200;
+    limits.headerTimeoutMs = 500;
+    startWith(limits);
+    const Metrics::Snapshot before = Metrics::instance().snapshot();
+    auto answersVersion = [&] {
+        TestClient other(port, "127.0.0.3");
+        return other.send(versionRequest()) && other.readResponse().complete;
+    };
+    std::vector<std::unique_ptr<TestClient>> silent;
+    for (int i = 0; i < 400; ++i) {
+        silent.push_back(std::make_unique<TestClient>(port, "127.0.0.2"));
+        if (i % 2 == 0)
+            silent.back()->send("\r\n");  // empty lines are not a request
+        if (i % 50 == 49) {
+            ASSERT_TRUE(answersVersion()) << "after " << i + 1 << " silent connections";
+        }
+    }
+    for (auto& client : silent)
+        EXPECT_TRUE(client->closedByServer());
+    ASSERT_TRUE(answersVersion());
+    const Metrics::Snapshot after = Metrics::instance().snapshot();
+    // Each silent connection went one of the two ways (a slow run may admit a few more
+    // after the first ones timed out).
+    const uint64_t timedOut = after.closedForHeaderTimeout - before.closedForHeaderTimeout;
+    EXPECT_GE(timedOut, 50u);
+    EXPECT_EQ(timedOut + after.refusedForAddressCap - before.refusedForAddressCap, 400u);
+}
+
+TEST_F(LimitedServerTest, AtTheCapTheLongestIdleKeepAliveConnectionMakesRoom) {
+    ConnectionLimits limits;
+    limits.maxConnections = 3;
+    limits.maxConnectionsPerAddress = 10;
+    startWith(limits);
+    std::vector<std::unique_ptr<TestClient>> kept;
+    for (int i = 0; i < 3; ++i) {
+        kept.push_back(std::make_unique<TestClient>(port));
+        ASSERT_TRUE(kept.back()->send(versionRequest()));
+        ASSERT_TRUE(kept.back()->readResponse().complete);
+    }
+    TestClient newcomer(port);
+    ASSERT_TRUE(newcomer.send(versionRequest()));
+    EXPECT_TRUE(newcomer.readResponse().complete);
+    EXPECT_TRUE(kept[0]->closedByServer());
+    for (int i = 1; i < 3; ++i) {
+        ASSERT_TRUE(kept[i]->send(versionRequest()));
+        EXPECT_TRUE(kept[i]->readResponse().complete) << i;
+    }
+}
+
+// Answers count against the budget like requests: clients that do not read cannot make
+// the server hold answer after answer.
+TEST_F(LimitedServerTest, AnswersOutsideTheBudgetGetTheFailureAnswerAndTheClose) {
+    ConnectionLimits limits;
+    limits.bufferBudget = 8 * 1024 * 1024;
+    limits.requestTimeoutMs = 4000;
+    startWith(limits);
+    const std::string bigPull =
+        "GET /get_wl_updates HTTP/1.1\r\nstartIndex: 6000000\r\n\r\n";  // 6 MB answer
+    const uint64_t refusedBefore = Metrics::instance().snapshot().closedForBudget;
+
+    TestClient holder(port, nullptr, 4096);
+    ASSERT_TRUE(holder.send(bigPull));
+    ASSERT_TRUE(eventually([&] { return socket.budget().used() >= 6000000; }));
+    TestClient refused(port, nullptr, 4096);
+    ASSERT_TRUE(refused.send(bigPull));
+    EXPECT_EQ(kFailureResponse, refused.readResponse().raw.substr(0, 200));
+    EXPECT_TRUE(refused.closedByServer());
+    EXPECT_EQ(refusedBefore + 1, Metrics::instance().snapshot().closedForBudget);
+    TestClient small(port);
+    ASSERT_TRUE(small.send(versionRequest()));
+    EXPECT_TRUE(small.readResponse().complete);
 }

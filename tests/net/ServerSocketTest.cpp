@@ -1,6 +1,8 @@
 #include <dirent.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "tests/net/ServerFixture.h"
@@ -225,4 +227,45 @@ TEST(RequestQueue, OneMoreThanTheLimitMayWait) {
     EXPECT_FALSE(queue.enqueue(0, request));
     queue.stop();
     EXPECT_EQ(0u, queue.waitingCount());
+}
+
+// Answers may still arrive from the worker or a committer while the socket stops; none of
+// them may keep the next start from waking up for its own answers.
+TEST_F(ServerTest, AnswersArrivingDuringAStopDoNotSilenceTheNextStart) {
+    HTTPParser::IOB answer;
+    const std::string text = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+    ASSERT_TRUE(answer.append(text.data(), static_cast<uint32_t>(text.size())));
+    constexpr uint32_t kIdle = 200;
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        std::vector<std::unique_ptr<TestClient>> idle;
+        for (uint32_t i = 0; i < kIdle; ++i)
+            idle.push_back(std::make_unique<TestClient>(port));
+        ASSERT_TRUE(eventually([&] { return socket.sessionCount() == kIdle; }));
+        const uint32_t last = socket.nextSessionId() - 1;
+        std::atomic<bool> done{false};
+        std::vector<std::thread> answering;
+        for (uint32_t from = 0; from < 3; ++from) {
+            answering.emplace_back([&, from] {
+                for (uint32_t i = from; !done.load(); ++i)
+                    socket.sendResponse(last - i % kIdle, answer, false);
+            });
+        }
+        socket.stop();
+        done = true;
+        for (std::thread& thread : answering)
+            thread.join();
+
+        ASSERT_TRUE(socket.start(0, ServerSocket::kHttpSession, &server));
+        port = socket.port();
+        TestClient probe(port);
+        timeval limit{5, 0};
+        ::setsockopt(probe.socket(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        // Answered only after the I-O thread has gone back to sleep: the wake-up must come.
+        server.closeGate();
+        ASSERT_TRUE(probe.send(versionRequest()));
+        ASSERT_TRUE(server.waitUntilHeld());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        server.openGate();
+        ASSERT_TRUE(probe.readResponse().complete) << "cycle " << cycle;
+    }
 }

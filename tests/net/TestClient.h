@@ -21,10 +21,20 @@ class TestClient {
         std::string raw;  // everything read for this response
     };
 
-    explicit TestClient(uint16_t port) {
+    // from: the loopback address to connect from (127.0.0.1 when none); receiveBuffer:
+    // a small kernel buffer makes a client that does not read hold the server's bytes.
+    explicit TestClient(uint16_t port, const char* from = nullptr, int receiveBuffer = 0) {
         socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         timeval limit{30, 0};
         ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        if (from != nullptr) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &local.sin_addr);
+            ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);

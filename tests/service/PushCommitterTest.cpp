@@ -3,9 +3,12 @@
 // failed commit fails exactly the pushes it covered.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "apps/VantorSyncSvc/PushCommitter.h"
@@ -103,4 +106,56 @@ TEST(PushCommitter, RefusesWhenNotRunning) {
     auto item = pushItem(1);
     EXPECT_FALSE(committer.submit(item));
     EXPECT_NE(item, nullptr);  // left with the caller, who answers it
+}
+
+TEST(PushCommitter, SettleAnswersTheGroupInHandAndDropsTheWaitingOnes) {
+    Recorder r;
+    PushCommitter committer(
+        [&](const HTTPParser::IOB&, uint32_t&) {
+            std::lock_guard<std::mutex> guard(r.mutex);
+            r.applied.push_back(0);
+            return true;
+        },
+        [&] {
+            std::unique_lock<std::mutex> guard(r.mutex);
+            if (++r.commits == 1) {
+                r.inFirstCommit = true;
+                r.changed.notify_all();
+                r.changed.wait(guard, [&] { return r.released; });
+            }
+            return true;
+        },
+        [&](std::unique_ptr<RequestItem> item, bool ok, uint32_t) {
+            std::lock_guard<std::mutex> guard(r.mutex);
+            r.answers[item->sessionId] = ok;
+        });
+    ASSERT_TRUE(committer.start());
+    for (uint32_t id : {1u, 2u, 3u}) {
+        auto item = pushItem(id);
+        ASSERT_TRUE(committer.submit(item));
+        if (id == 1)
+            r.waitFor([&] { return r.inFirstCommit; });
+    }
+    std::atomic<bool> settled{false};
+    std::thread settling([&] {
+        committer.settle();
+        settled = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(settled.load());  // push 1 is still in its commit
+    {
+        std::lock_guard<std::mutex> guard(r.mutex);
+        r.released = true;
+        r.changed.notify_all();
+    }
+    settling.join();
+    {
+        std::lock_guard<std::mutex> guard(r.mutex);
+        EXPECT_EQ(r.answers, (std::map<uint32_t, bool>{{1, true}}));
+        EXPECT_EQ(r.applied.size(), 1u);
+    }
+    auto later = pushItem(4);  // still running for the next start
+    ASSERT_TRUE(committer.submit(later));
+    committer.stop();
+    EXPECT_EQ(r.answers.size(), 2u);
 }

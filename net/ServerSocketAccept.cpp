@@ -1,0 +1,131 @@
+#include "net/ServerSocket.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <new>
+
+#include "metrics/Metrics.h"
+#include "net/HTTPSession.h"
+
+// The listener thread: accepts connections, admits them within the caps and registers
+// them with the I-O thread's epoll set.
+
+namespace {
+
+// After the process runs out of descriptors the listener pauses this long, instead
+// of spinning on a listening socket that stays readable.
+constexpr int kAcceptBackoffMs = 100;
+
+}  // namespace
+
+void ServerSocket::listenerLoop() {
+    int listening = -1;
+    {
+        AutoLock guard(lock_);
+        listening = listenSocket_;
+    }
+    pollfd watched[2] = {{listening, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    for (;;) {
+        int ready = ::poll(watched, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (watched[1].revents != 0)
+            return;
+        if (watched[0].revents == 0)
+            continue;
+        while (acceptOne(listening)) {
+        }
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            pollfd stop = {stopFd_, POLLIN, 0};
+            if (::poll(&stop, 1, kAcceptBackoffMs) > 0)
+                return;
+        }
+    }
+}
+
+bool ServerSocket::acceptOne(int listening) {
+    sockaddr_in peer{};
+    socklen_t peerLength = sizeof peer;
+    int socket = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &peerLength,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (socket < 0) {
+        // A connection that died in the backlog does not end the burst.
+        return errno == ECONNABORTED || errno == EINTR;
+    }
+    int one = 1;
+    if (!acceptFilter(reinterpret_cast<const sockaddr&>(peer)) ||
+        ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0) {
+        ::close(socket);
+        errno = 0;
+        return true;
+    }
+    AutoLock guard(lock_);
+    if (!admitLocked(peer.sin_addr.s_addr)) {
+        // Closed at once rather than left waiting in the backlog: the client learns
+        // straight away that it has to come back later.
+        ::close(socket);
+        errno = 0;
+        return true;
+    }
+    SessionPtr session = createSession(sessionKind_, nextSessionId_, socket, peer);
+    if (session == nullptr) {
+        ::close(socket);
+        errno = 0;
+        return true;
+    }
+    Session* registered = session.get();
+    sessionsById_[registered->sessionId()] = registered;
+    sessionsBySocket_[socket] = std::move(session);
+    ++nextSessionId_;
+    registered->peerKey = peer.sin_addr.s_addr;
+    ++perAddress_[registered->peerKey];
+    headsDue_.add(registered, registered->headPlace, StallWatch::nowMs());
+    registered->registeredEvents = EPOLLIN;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = registered;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, socket, &event) != 0)
+        closeSession(socket);
+    errno = 0;
+    return true;
+}
+
+bool ServerSocket::admitLocked(uint32_t address) {
+    auto found = perAddress_.find(address);
+    if (found != perAddress_.end() && found->second >= activeLimits_.effectivePerAddress()) {
+        Metrics::instance().refusedForAddressCap();
+        return false;
+    }
+    if (sessionsBySocket_.size() < uint64_t(activeLimits_.maxConnections) + evictionsPending_)
+        return true;
+    Session* idlest = idle_.oldest();
+    if (idlest == nullptr)
+        return false;
+    idle_.remove(idlest->idlePlace);
+    evictions_.push_back(idlest->sessionId());
+    ++evictionsPending_;
+    wakeIoThreadLocked();
+    return true;
+}
+
+ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int socket,
+                                                     const sockaddr_in& peer) {
+    if (kind != kHttpSession)
+        return nullptr;
+    char address[INET_ADDRSTRLEN] = "0.0.0.0";
+    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    try {
+        auto session = std::make_unique<HTTPSession>(socket, id, receiver_, address);
+        session->configure(&budget_, activeLimits_.maxHeaderFields);
+        return session;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
