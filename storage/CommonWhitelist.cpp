@@ -150,9 +150,12 @@ bool CommonWhitelist::postUpdates(const HTTPParser::IOB& body, uint32_t& newInde
 bool CommonWhitelist::push(const HTTPParser::IOB& body, uint32_t maxHistory,
                            const std::string& folder, uint32_t& newIndex) {
     AutoLock lock(lock_);
+    awaitNoGroupLocked();
     uint32_t index = newIndex;
+    // The lock stays held, so the group is this push alone.
     if (!applyPending(body, index)) {
         pending_ = false;
+        groupEnded_.notify_all();
         return false;
     }
     if (!commitPending(folder, maxHistory))
@@ -227,7 +230,7 @@ void CommonWhitelist::clear() {
     historyBase_ = 0;
     durableMark_ = Mark{0, 0};
     ++generation_;
-    historyBytes_ = 0;  // the history file no longer continues memory's history
+    historyFile_ = HistoryImage{};  // the history file no longer continues memory's history
 }
 
 int32_t CommonWhitelist::count() {

@@ -22,6 +22,7 @@ class SyncService {
     SyncService(const SyncService&) = delete;
     SyncService& operator=(const SyncService&) = delete;
 
+    // False, after reporting why, when a store cannot be loaded: the service must not run.
     bool startup();
     void shutdown();
     // Reads config.xml again into the running settings, as a configuration put does:
