@@ -223,14 +223,19 @@ void CommonWhitelist::trimHistory(uint32_t maxSize) {
     historyBase_ += static_cast<uint32_t>(history_.trimTo(maxSize));
 }
 
-void CommonWhitelist::clear() {
+bool CommonWhitelist::clear(const std::string& folder) {
     AutoLock lock(lock_);
+    // The files take one writer at a time; a group still pending loses its changes and
+    // its commit, seeing the new generation, writes nothing of them.
+    while (committing_)
+        groupEnded_.wait(lock_);
     keys_.clear();
     history_.clear();
     historyBase_ = 0;
     durableMark_ = Mark{0, 0};
     ++generation_;
     historyFile_ = HistoryImage{};  // the history file no longer continues memory's history
+    return rewriteAll(folder, UINT32_MAX);
 }
 
 int32_t CommonWhitelist::count() {

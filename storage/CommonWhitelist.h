@@ -69,8 +69,10 @@ class CommonWhitelist {
     bool addKey(int64_t key);
     bool removeKey(int64_t key);
     void trimHistory(uint32_t maxSize);
-    // Memory only; the files keep their content until the next save.
-    void clear();
+    // Forgets every key and change, and writes the emptied store to folder before it
+    // returns: true once the clear would survive a crash. On false memory is cleared
+    // anyway, and the next commit writes the files.
+    bool clear(const std::string& folder);
     // Number of history records.
     int32_t count();
 

@@ -241,6 +241,8 @@ bool CommonWhitelist::rewriteAll(const std::string& folder, uint32_t maxHistory)
 bool CommonWhitelist::commitPending(const std::string& folder, uint32_t maxHistory,
                                     bool appendOnly) {
     AutoLock lock(lock_);
+    while (committing_)  // a clear writing the emptied store
+        groupEnded_.wait(lock_);
     openGroupLocked();
     if (unsound_) {
         // Every push of the group was refused. Once the files can be written whole again,

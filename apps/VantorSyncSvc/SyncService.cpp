@@ -201,8 +201,8 @@ size_t SyncService::whitelistKeyCount() {
 size_t SyncService::trainingDbDescriptorCount() {
     return trainingDb_.descriptorCount();
 }
-void SyncService::clearWhitelist() {
-    whitelist_.clear();
+bool SyncService::clearWhitelist() {
+    return whitelist_.clear(dataFolder());
 }
 void SyncService::clearTrainingDb() {
     trainingDb_.clear();

@@ -50,7 +50,8 @@ class SyncService {
     int32_t trainingDbCount();
     size_t whitelistKeyCount();
     size_t trainingDbDescriptorCount();
-    void clearWhitelist();
+    // True once the cleared whitelist is on disk.
+    bool clearWhitelist();
     void clearTrainingDb();
 
     SettingsData getValues() const { return settings_.getValues(); }

@@ -123,8 +123,8 @@ void runWhitelist(const std::vector<Step>& steps, const std::string& folder, boo
             model.push(step);
             saved = model;
         } else if (step.op == Op::clear) {
-            store->clear();  // memory only, until the next save
-            model = WlModel{};
+            store->clear(folder);
+            model = saved = WlModel{};
         } else {
             if (step.op == Op::restart) {
                 store->save(folder);

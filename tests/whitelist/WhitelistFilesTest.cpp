@@ -78,9 +78,8 @@ TEST(WhitelistFiles, SaveWritesExactBytesAndLoadRestores) {
     EXPECT_EQ(pullAll(loaded, 0), pullAll(store, 0));
     EXPECT_EQ(pullAll(loaded, 3), pullAll(store, 3));
 
-    // An emptied store saves no key and a bare base; the save number goes on.
-    loaded.clear();
-    ASSERT_TRUE(loaded.save(dir.folder()));
+    // A clear writes no key and a bare base; the save number goes on.
+    ASSERT_TRUE(loaded.clear(dir.folder()));
     EXPECT_EQ(readBytes(dir.file("whitelist.bin")), keysTrailer(2));
     EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), withHistoryTrailer(baseBytes(0), 2));
 }
