@@ -117,8 +117,8 @@ class CommonWhitelist {
         std::string folder;
         uint32_t number = 0;
         uint64_t generation = 0;
-        size_t records = 0;          // memory holds beyond the history file, appended first
-        bool undoOnFailure = false;  // a commit's group, which fails as a whole
+        size_t records = 0;  // memory holds beyond the history file, appended first
+        bool group = false;  // commits the pending group: ends it, and fails it as a whole
         std::vector<Step> steps;
         size_t needed = 0;  // steps done before the commit counts
         uint64_t offset = 0;
@@ -157,6 +157,9 @@ class CommonWhitelist {
                             uint32_t maxHistory) REQUIRES(lock_);
     // Rewrites both files from memory, with the lock released around the disk work.
     bool rewriteAll(const std::string& folder, uint32_t maxHistory) REQUIRES(lock_);
+    // The same over files that may hold changes memory does not; pushes are taken again
+    // once it succeeded.
+    bool repairFilesLocked(const std::string& folder) REQUIRES(lock_);
     bool writeKeysLocked(AtomicFileWriter& file, uint32_t number) REQUIRES(lock_);
     bool writeHistoryLocked(AtomicFileWriter& file, uint32_t maxHistory, uint32_t number,
                             HistoryImage& image) REQUIRES(lock_);

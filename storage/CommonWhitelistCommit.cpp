@@ -111,7 +111,7 @@ CommonWhitelist::CommitPlan CommonWhitelist::planCommitLocked(const std::string&
                         : wholeRequired ? 0
                                         : std::min(durableMark_.size, history_.size());
     plan.records = history_.size() - from;
-    plan.undoOnFailure = !wholeRequired;
+    plan.group = !wholeRequired;
     rewrite = rewrite || !endKnown ||
               appendedRecords_ + plan.records > std::max<size_t>(maxHistory, kAppendLimit);
     if (endKnown && plan.records > 0) {
@@ -196,7 +196,8 @@ CommonWhitelist::CommitOutcome CommonWhitelist::carryOut(CommitPlan& plan) {
 bool CommonWhitelist::finishCommitLocked(const CommitPlan& plan, const CommitOutcome& outcome,
                                          uint32_t maxHistory) {
     committing_ = false;
-    pending_ = false;
+    if (plan.group)
+        pending_ = false;  // a save or clear leaves a group that opened meanwhile to its commit
     groupEnded_.notify_all();
     saveNumber_ = plan.number;  // some file may carry it now: the next save numbers above
     const bool ok = outcome.done >= plan.needed;
@@ -216,7 +217,7 @@ bool CommonWhitelist::finishCommitLocked(const CommitPlan& plan, const CommitOut
     // the files hold it once its history is in the history file (or it had nothing new).
     const bool untouched = outcome.done == 0 && !outcome.touchedFiles;
     bool filesHoldMemory = untouched;
-    if (plan.undoOnFailure) {
+    if (plan.group) {
         undoSince(durableMark_);
     } else {
         const bool historyIn = outcome.done > 0 && (plan.steps[0] == Step::appendGroup ||
@@ -238,6 +239,11 @@ bool CommonWhitelist::rewriteAll(const std::string& folder, uint32_t maxHistory)
     return ok;
 }
 
+bool CommonWhitelist::repairFilesLocked(const std::string& folder) {
+    historyFile_ = HistoryImage{};  // neither file is trusted: both are written anew
+    return rewriteAll(folder, UINT32_MAX);
+}
+
 bool CommonWhitelist::commitPending(const std::string& folder, uint32_t maxHistory,
                                     bool appendOnly) {
     AutoLock lock(lock_);
@@ -249,7 +255,7 @@ bool CommonWhitelist::commitPending(const std::string& folder, uint32_t maxHisto
         // the store takes pushes again.
         pending_ = false;
         groupEnded_.notify_all();
-        rewriteAll(folder, maxHistory);
+        repairFilesLocked(folder);
         return false;
     }
     CommitPlan plan = planCommitLocked(folder, maxHistory, !appendOnly, false);
@@ -258,26 +264,21 @@ bool CommonWhitelist::commitPending(const std::string& folder, uint32_t maxHisto
     lock_.Lock();
     if (finishCommitLocked(plan, outcome, maxHistory))
         return true;
-    if (unsound_) {
-        // The files may keep a change that clients are told failed: write memory's state
-        // anew; if that fails too, pushes are refused until the store is loaded again.
-        historyFile_ = HistoryImage{};
-        rewriteAll(folder, UINT32_MAX);
-    }
+    // The files may keep a change that clients are told failed: write memory's state
+    // anew; if that fails too, pushes are refused until a rewrite or a load succeeds.
+    if (unsound_)
+        repairFilesLocked(folder);
     return false;
 }
 
 bool CommonWhitelist::save(const std::string& folder, uint32_t maxHistory) {
     AutoLock lock(lock_);
     awaitNoGroupLocked();
-    const bool wasUnsound = unsound_;
-    if (wasUnsound)
-        historyFile_ = HistoryImage{};
+    if (unsound_)
+        return repairFilesLocked(folder);
     if (rewriteAll(folder, maxHistory))
         return true;
-    if (unsound_ && !wasUnsound) {
-        historyFile_ = HistoryImage{};
-        rewriteAll(folder, maxHistory);
-    }
+    if (unsound_)
+        repairFilesLocked(folder);
     return false;
 }
