@@ -1,5 +1,6 @@
 #include "platform/FileOps.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +11,10 @@ FileOps defaultOps;
 std::atomic<FileOps*> current{&defaultOps};
 
 }  // namespace
+
+int FileOps::open(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
 
 size_t FileOps::write(FILE* file, const void* data, size_t size, size_t count) {
     return std::fwrite(data, size, count, file);

@@ -5,13 +5,16 @@
 #include <cstddef>
 #include <cstdio>
 
-// Every write, flush, fsync, truncate and rename that makes store data durable
-// goes through this one layer, so that tests can make any of them fail, come up
-// short or silently do nothing, and check that no such failure is reported as
-// success. Production code uses the pass-through default.
+// Every open of a store file and every write, flush, fsync, truncate and rename that makes store
+// data durable goes through this one layer, so that tests can make any of them fail, come up short
+// or silently do nothing, and check that no such failure is reported as success. Production code
+// uses the pass-through default.
 class FileOps {
   public:
     virtual ~FileOps() = default;
+
+    // open(2): a descriptor, or -1 with errno set.
+    virtual int open(const char* path, int flags, mode_t mode);
 
     // fwrite: whole items written.
     virtual size_t write(FILE* file, const void* data, size_t size, size_t count);
