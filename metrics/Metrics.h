@@ -51,6 +51,7 @@ class Metrics {
         int64_t openConnections = 0;
         uint64_t closedForTimeout = 0;
         uint64_t closedForBudget = 0;
+        bool syncServing = false;
         bool haveStores = false;
         StoreSizes stores;
     };
@@ -68,6 +69,9 @@ class Metrics {
     // it would have taken more buffer than its budget.
     void closedForTimeout() { closedForTimeout_.fetch_add(1, std::memory_order_relaxed); }
     void closedForBudget() { closedForBudget_.fetch_add(1, std::memory_order_relaxed); }
+    // Whether the HTTP sync server accepts connections: a service that could not start it
+    // keeps running for its management interface, and a scrape must show that.
+    void setSyncServing(bool serving) { syncServing_.store(serving, std::memory_order_relaxed); }
 
     void setStoreSampler(StoreSampler sampler);
     Snapshot snapshot();
@@ -88,6 +92,7 @@ class Metrics {
     std::atomic<int64_t> openConnections_{0};
     std::atomic<uint64_t> closedForTimeout_{0};
     std::atomic<uint64_t> closedForBudget_{0};
+    std::atomic<bool> syncServing_{false};
 };
 
 // Measures the time from construction to destruction as one save of a collection.

@@ -143,6 +143,9 @@ std::string renderMetrics(const Metrics::Snapshot& snapshot, const BuildLabels& 
     }
     writeSaveHistogram(out, snapshot);
 
+    out.header("vantorsync_sync_serving", "gauge",
+               "1 while the HTTP sync server accepts connections, 0 while it is not started.");
+    out.sample("vantorsync_sync_serving", "", uint64_t{snapshot.syncServing ? 1u : 0u});
     out.header("vantorsync_open_connections", "gauge", "Client connections open on the sync port.");
     out.sample("vantorsync_open_connections", "", snapshot.openConnections);
     out.header("vantorsync_requests_closed_total", "counter",
