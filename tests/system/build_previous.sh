@@ -30,5 +30,5 @@ echo "system-test: building the previous version ${version}~previous"
 DEB_BUILD_OPTIONS="parallel=$(nproc) nocheck" timeout 3600 \
     dpkg-buildpackage -b -uc -us > "$work/build.log" 2>&1 ||
     { tail -n 40 "$work/build.log" >&2; exit 1; }
-mv "$work"/*.deb "$out/"
+mv "$work"/vantorsync-server_*.deb "$work"/vantorsync-console_*.deb "$out/"
 rm -rf "$work"
