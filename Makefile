@@ -5,7 +5,9 @@ PACKAGES := cmake ninja-build g++ pkg-config zlib1g-dev googletest libgtest-dev 
             libbenchmark-dev libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus systemd \
             qt6-base-dev libqt6test6 fonts-dejavu-core curl python3 wrk nginx-light procps \
             clang libclang-rt-14-dev redis-server python3-h11 debhelper dpkg-dev build-essential lintian \
-            python3-prometheus-client prometheus-cpp-dev
+            python3-prometheus-client prometheus-cpp-dev desktop-file-utils
+# Only for "make system-test": a Debian image booted in qemu.
+SYSTEM_TEST_PACKAGES := mmdebstrap qemu-system-x86 e2fsprogs
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
@@ -16,7 +18,7 @@ TSA_DIR := build-tsa
 FUZZ_SECONDS ?= 60
 DEB_DIR := $(BUILD_DIR)/deb
 
-.PHONY: deps build run test bench fuzz tsa format clean deb
+.PHONY: deps build run test bench fuzz tsa format clean deb system-test
 
 deps:
 	@missing=""; \
@@ -55,6 +57,12 @@ deb: deps
 	rm -f $(BUILD_DIR)/vantorsync-*.deb
 	mv $(DEB_DIR)/*.deb $(BUILD_DIR)/
 	python3 tests/packaging/package_test.py $(BUILD_DIR)
+
+# The packages installed, upgraded and run on a Debian 12 system booted under qemu (the
+# image is cached in $(BUILD_DIR)/system-test/); the tests are in debian/tests/.
+system-test: deb
+	$(MAKE) deps PACKAGES="$(SYSTEM_TEST_PACKAGES)"
+	tests/system/run_system_test.sh $(BUILD_DIR)
 
 bench: build
 	./bench/run_all.sh $(BUILD_DIR)

@@ -48,7 +48,17 @@ configure_file(${VS_GEN_DIR}/RegistrationTemplates.cpp.tmp
 
 add_library(vs_registration_templates STATIC ${VS_GEN_DIR}/RegistrationTemplates.cpp)
 
-# The version and build facts that the programs print and the metrics report.
+# The version and build facts that the programs print and the metrics report. A package
+# build leaves the build type empty or "None" and takes its flags from the distribution,
+# so it names itself with VANTORSYNC_BUILD_TYPE.
+set(VANTORSYNC_BUILD_TYPE "" CACHE STRING "Build type the programs report; empty: CMAKE_BUILD_TYPE")
+if(VANTORSYNC_BUILD_TYPE)
+    set(VS_BUILD_TYPE "${VANTORSYNC_BUILD_TYPE}")
+elseif(CMAKE_BUILD_TYPE AND NOT CMAKE_BUILD_TYPE STREQUAL "None")
+    set(VS_BUILD_TYPE "${CMAKE_BUILD_TYPE}")
+else()
+    set(VS_BUILD_TYPE "flags from the environment")
+endif()
 configure_file(${CMAKE_SOURCE_DIR}/com/BuildInfo.h.in ${VS_GEN_DIR}/BuildInfo.h @ONLY)
 target_include_directories(vs_registration_templates PUBLIC ${VS_GEN_DIR})
 

@@ -25,8 +25,21 @@ bool isSystemAccount() {
 bool resolve(std::string& folder, bool systemAccountOnSystemBus, std::string& error,
              const std::string& systemFolder) {
     error.clear();
-    if (!folder.empty() && folder[0] == '/')
-        return true;
+    if (!folder.empty() && folder[0] == '/') {
+        // A server that cannot keep what it acknowledges must not listen: every push
+        // would fail, so it refuses to start and says where the folder should be.
+        const std::string withSlash = folder.back() == '/' ? folder : folder + "/";
+        if (FileSystem::folderExists(withSlash) && Settings::probeFolderWritable(withSlash))
+            return true;
+        error = "the data folder " + folder +
+                " cannot be created or written by this account. Set HOME or XDG_CONFIG_HOME "
+                "to a folder it may write" +
+                (systemAccountOnSystemBus ? std::string(", or create ") + systemFolder +
+                                                " for it (\"systemctl start VantorSyncSvc\" "
+                                                "creates it for the service)"
+                                          : std::string());
+        return false;
+    }
     if (!systemAccountOnSystemBus) {
         error =
             "no data folder: HOME, XDG_CONFIG_HOME and XDG_DATA_HOME are unset or not "

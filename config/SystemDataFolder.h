@@ -15,7 +15,8 @@ constexpr const char* kServiceUser = "vantorsync";
 // True for root and for the service's own account.
 bool isSystemAccount();
 
-// Leaves an absolute folder as it is. An empty or relative one becomes systemFolder (created
+// Keeps an absolute folder that exists and can be written, and refuses any other with the
+// reason. An empty or relative one becomes systemFolder (created
 // if missing and probed) when allowed, else false with the reason in error.
 bool resolve(std::string& folder, bool systemAccountOnSystemBus, std::string& error,
              const std::string& systemFolder = kFolder);

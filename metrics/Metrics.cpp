@@ -72,6 +72,7 @@ Metrics::Snapshot Metrics::snapshot() {
             for (int r = 0; r < 3; ++r)
                 snapshot.sync[c][o][r] = sync_[c][o][r].load(std::memory_order_relaxed);
     snapshot.openConnections = openConnections_.load(std::memory_order_relaxed);
+    snapshot.syncServing = syncServing_.load(std::memory_order_relaxed);
     snapshot.closedForTimeout = closedForTimeout_.load(std::memory_order_relaxed);
     snapshot.closedForBudget = closedForBudget_.load(std::memory_order_relaxed);
     snapshot.closedForHeaderTimeout = closedForHeaderTimeout_.load(std::memory_order_relaxed);

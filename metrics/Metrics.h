@@ -54,6 +54,7 @@ class Metrics {
         uint64_t closedForHeaderTimeout = 0;
         uint64_t closedIdleAtCap = 0;
         uint64_t refusedForAddressCap = 0;
+        bool syncServing = false;
         bool haveStores = false;
         StoreSizes stores;
     };
@@ -78,6 +79,9 @@ class Metrics {
     }
     void closedIdleAtCap() { closedIdleAtCap_.fetch_add(1, std::memory_order_relaxed); }
     void refusedForAddressCap() { refusedForAddressCap_.fetch_add(1, std::memory_order_relaxed); }
+    // Whether the HTTP sync server accepts connections: a service that could not start it
+    // keeps running for its management interface, and a scrape must show that.
+    void setSyncServing(bool serving) { syncServing_.store(serving, std::memory_order_relaxed); }
 
     void setStoreSampler(StoreSampler sampler);
     Snapshot snapshot();
@@ -101,6 +105,7 @@ class Metrics {
     std::atomic<uint64_t> closedForHeaderTimeout_{0};
     std::atomic<uint64_t> closedIdleAtCap_{0};
     std::atomic<uint64_t> refusedForAddressCap_{0};
+    std::atomic<bool> syncServing_{false};
 };
 
 // Measures the time from construction to destruction as one save of a collection.

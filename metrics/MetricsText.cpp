@@ -115,6 +115,9 @@ std::vector<MetricFamily> metricFamilies(const Metrics::Snapshot& snapshot,
     }
     addSaveHistogram(out, snapshot);
 
+    out.begin("vantorsync_sync_serving", MetricType::Gauge,
+              "1 while the HTTP sync server accepts connections, 0 while it is not started.");
+    out.add({}, snapshot.syncServing ? 1.0 : 0.0);
     out.begin("vantorsync_open_connections", MetricType::Gauge,
               "Client connections open on the sync port.");
     out.add({}, static_cast<double>(snapshot.openConnections));

@@ -32,6 +32,7 @@ if(TARGET vs_service)
         ${dir}/ManagementEndpoint.cpp
         ${dir}/ClientTracker.cpp
         ${dir}/ServiceMetrics.cpp
+        ${dir}/ServiceState.cpp
     )
     target_link_libraries(vs_module PUBLIC vs_host vs_service vs_management_interface
                           vs_management_bus)

@@ -74,15 +74,35 @@ Registration::Registration(std::string root, std::string programPath, ServiceMan
       manager_(manager) {}
 
 bool Registration::registerService() {
-    return writeBusFiles(true) && installService();
+    errors_.clear();
+    return !refuseIfPackaged("-Service") && writeBusFiles(true) && installService();
 }
 
 bool Registration::registerLocalServer() {
-    return writeBusFiles(false);
+    errors_.clear();
+    return !refuseIfPackaged("-RegServer") && writeBusFiles(false);
+}
+
+bool Registration::refuseIfPackaged(const char* switchName) {
+    if (!packageOwner_)
+        return false;
+    for (const std::string& path :
+         {activationPath(), policyPath(), root_ + kPackagedUnitFile, unitPath()}) {
+        std::string package = packageOwner_(path);
+        if (package.empty())
+            continue;
+        errors_.push_back(std::string("VantorSyncSvc was installed by the package ") + package +
+                          " (it owns " + path + "), so " + switchName +
+                          " leaves the registration to it and changes nothing. Manage the "
+                          "service with \"systemctl enable|disable|start|stop VantorSyncSvc\", "
+                          "and remove it with \"apt remove " +
+                          package + "\".");
+        return true;
+    }
+    return false;
 }
 
 bool Registration::writeBusFiles(bool serviceMode) {
-    errors_.clear();
     // Any installed service goes first, so a local server never runs beside it.
     return checkProgramPath() && uninstallService() && writeAccount() &&
            writeFile(policyPath(), policyFileText()) &&
@@ -102,6 +122,8 @@ bool Registration::writeAccount() {
 
 bool Registration::unregister() {
     errors_.clear();
+    if (refuseIfPackaged("-UnregServer"))
+        return false;
     if (!removeFileIfPresent(activationPath()))
         return false;
     if (!uninstallService())

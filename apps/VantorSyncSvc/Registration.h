@@ -21,7 +21,11 @@ class Registration {
     static constexpr const char* kUnitFile = "etc/systemd/system/VantorSyncSvc.service";
     static constexpr const char* kUnitName = "VantorSyncSvc.service";
     static constexpr const char* kSysusersFile = "etc/sysusers.d/vantorsync.conf";
+    // Where the package puts its unit.
+    static constexpr const char* kPackagedUnitFile = "lib/systemd/system/VantorSyncSvc.service";
 
+    // The package that installed the file at path, or "" when none did.
+    using PackageOwner = std::function<std::string(const std::string& path)>;
     // Creates the account named by the sysusers.d file given; false with the reason.
     using AccountStep = std::function<bool(const std::string& sysusersFile, std::string& error)>;
 
@@ -32,6 +36,9 @@ class Registration {
     // Run after the sysusers.d entry is written and before the bus policy that names the
     // account; none under a test root.
     void setAccountStep(AccountStep step) { accountStep_ = std::move(step); }
+    // Asked about the files a package would have installed before any switch changes
+    // anything: a packaged install is managed by the package, never by the switches.
+    void setPackageOwner(PackageOwner owner) { packageOwner_ = std::move(owner); }
 
     // "Service": reinstalls the systemd service and writes all three files.
     bool registerService();
@@ -54,6 +61,7 @@ class Registration {
     bool writeBusFiles(bool serviceMode);
     bool writeAccount();
     bool checkProgramPath();
+    bool refuseIfPackaged(const char* switchName);
     bool uninstallService();
     bool installService();
     bool writeFile(const std::string& path, const std::string& content);
@@ -63,6 +71,7 @@ class Registration {
     std::string programPath_;
     ServiceManager* manager_;
     AccountStep accountStep_;
+    PackageOwner packageOwner_;
     std::vector<std::string> errors_;
 };
 

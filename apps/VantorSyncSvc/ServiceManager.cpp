@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdio>
 
 extern char** environ;
 
@@ -41,4 +42,25 @@ ServiceManager::Result runProgram(std::vector<std::string> words) {
 bool systemdIsRunning() {
     struct stat info;
     return ::stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string debianPackageOwning(const std::string& path) {
+    // Only the registration's own fixed paths come here; anything a shell would read
+    // differently is not asked about.
+    if (path.find_first_of("'\\\n") != std::string::npos)
+        return std::string();
+    std::string command = "dpkg-query -S -- '" + path + "' 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return std::string();
+    char line[512];
+    std::string first;
+    if (std::fgets(line, sizeof line, pipe) != nullptr)
+        first = line;
+    // The answer is "package[, package]: path"; diversions read "diversion by ...".
+    int status = ::pclose(pipe);
+    if (status != 0 || first.rfind("diversion", 0) == 0)
+        return std::string();
+    size_t end = first.find_first_of(",:");
+    return end == std::string::npos ? std::string() : first.substr(0, end);
 }

@@ -28,3 +28,7 @@ ServiceManager::Result runProgram(std::vector<std::string> words);
 
 // True when the machine was booted with systemd as its service manager.
 bool systemdIsRunning();
+
+// The Debian package whose files include path, as dpkg's database says; empty when no
+// package owns it or dpkg is not there.
+std::string debianPackageOwning(const std::string& path);

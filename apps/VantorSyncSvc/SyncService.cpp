@@ -130,14 +130,17 @@ bool SyncService::startServer() {
     // (also what a text without digits reads as) would listen on one the system picks.
     if (!isUsablePort(values.port)) {
         server_.stop();
+        Metrics::instance().setSyncServing(false);
         return false;
     }
     if (socket_.start(static_cast<uint16_t>(values.port), kHttpSessionKind, &server_)) {
         running_ = true;
         port_ = values.port;
+        Metrics::instance().setSyncServing(true);
         return true;
     }
     server_.stop();
+    Metrics::instance().setSyncServing(false);
     return false;
 }
 
@@ -150,6 +153,7 @@ bool SyncService::stopServer() {
     whitelistCommitter_.settle();
     trainingDbCommitter_.settle();
     running_ = false;
+    Metrics::instance().setSyncServing(false);
     return true;
 }
 

@@ -3,6 +3,8 @@
 #include <exception>
 
 #include "apps/VantorSyncSvc/ManagementPayload.h"
+#include "apps/VantorSyncSvc/ServiceEvents.h"
+#include "apps/VantorSyncSvc/ServiceState.h"
 #include "apps/VantorSyncSvc/SyncService.h"
 #include "com/ManagementBus.h"
 #include "config/ByteStream.h"
@@ -47,13 +49,17 @@ void VantorSync::Enabled(const int32_t& value) {
         SyncService& service = SyncService::instance();
         bool running = service.isRunning();
         if (value == 0) {
-            if (running)
+            if (running) {
                 service.stopServer();
+                ServiceEvents::notifyStatus(ServiceState::serverStateLine(service));
+            }
             return;
         }
         if (running)
             return;
-        if (!service.startServer()) {
+        const bool started = service.startServer();
+        ServiceEvents::notifyStatus(ServiceState::serverStateLine(service));
+        if (!started) {
             const int port = service.getValues().port;
             fail("The sync server could not be started: port " + std::to_string(port) +
                  (SyncService::isUsablePort(port) ? " could not be bound (in use or not permitted)"

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "BuildInfo.h"
 #include "apps/VantorSyncSvc/IdleMonitor.h"
@@ -15,6 +16,7 @@
 #include "apps/VantorSyncSvc/Registration.h"
 #include "apps/VantorSyncSvc/ServiceEvents.h"
 #include "apps/VantorSyncSvc/ServiceMetrics.h"
+#include "apps/VantorSyncSvc/ServiceState.h"
 #include "apps/VantorSyncSvc/StopSignals.h"
 #include "apps/VantorSyncSvc/SyncService.h"
 #include "apps/VantorSyncSvc/SystemAccount.h"
@@ -22,27 +24,9 @@
 #include "platform/Event.h"
 #include "platform/FileLimit.h"
 
-namespace {
+#include <sdbus-c++/Error.h>
 
-std::string serverStateLine(SyncService& service) {
-    int port = service.getValues().port;
-    char line[512];
-    if (service.isRunning()) {
-        std::snprintf(line, sizeof line, "VantorSyncSvc: data folder %s, listening on port %d",
-                      service.dataFolder().c_str(), port);
-    } else if (!SyncService::isUsablePort(port)) {
-        std::snprintf(line, sizeof line,
-                      "VantorSyncSvc: data folder %s, HTTP server not started: port %d is "
-                      "outside 1-65535",
-                      service.dataFolder().c_str(), port);
-    } else {
-        std::snprintf(line, sizeof line,
-                      "VantorSyncSvc: data folder %s, HTTP server not started: port %d could not "
-                      "be bound (in use or not permitted)",
-                      service.dataFolder().c_str(), port);
-    }
-    return line;
-}
+namespace {
 
 // systemd names every unit's run and hands a notify socket to Type=notify services.
 // An entry that looks like an address but is not one locks out the clients it was meant
@@ -63,6 +47,37 @@ bool startedBySystemd() {
             return true;
     }
     return false;
+}
+
+// The management object on its bus. At a first install the bus may still be reading the
+// policy that lets the service's account own the name, so a service that is refused
+// tries again for a while, and says so, before it gives up.
+std::unique_ptr<ManagementEndpoint> openEndpoint(bool serviceMode, ManagementBus::BusKind bus,
+                                                 const std::function<void(size_t)>& onClientCount,
+                                                 std::string& failure) {
+    constexpr int kAttempts = 10;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return std::make_unique<ManagementEndpoint>(bus, onClientCount);
+        } catch (const sdbus::Error& error) {
+            auto problem = ServiceState::classifyBusError(error.getName(), error.getMessage());
+            failure = ServiceState::busProblemText(problem, bus, error.getMessage());
+            if (!serviceMode || problem != ServiceState::BusNameProblem::Denied ||
+                attempt == kAttempts) {
+                return nullptr;
+            }
+            if (attempt == 1) {
+                ServiceEvents::reportFailure("VantorSyncSvc: " + failure + "; trying again for " +
+                                             std::to_string(kAttempts - 1) + " s");
+                ServiceEvents::notifyStatus("Waiting for the bus policy: " + failure);
+            }
+        } catch (const std::exception& error) {
+            failure = std::string("management interface unavailable on the ") +
+                      ManagementBus::busKindName(bus) + " bus: " + error.what();
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
 }
 
 }  // namespace
@@ -111,6 +126,7 @@ int CVantorSyncSvcModule::performRegistration(ModuleCommand command) {
     bool tellSystemd = isSystemRoot(root) && systemdIsRunning();
     Registration registration(root, currentProgramPath(), tellSystemd ? &systemctl : nullptr);
     if (isSystemRoot(root)) {
+        registration.setPackageOwner(debianPackageOwning);
         registration.setAccountStep([](const std::string& sysusersFile, std::string& error) {
             return SystemAccount::ensure(sysusersFile, SystemDataFolder::kFolder, error);
         });
@@ -186,7 +202,7 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
     service.setDataFolder(folder);
     if (!service.startup())
         return 2;  // no shutdown: it would save over the files that could not be read
-    std::string state = serverStateLine(service);
+    std::string state = ServiceState::serverStateLine(service);
     std::printf("%s\n", state.c_str());
     ServiceMetrics metrics;
     if (!metricsAddress_.empty()) {
@@ -212,22 +228,31 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
         onClientCount = [&idleMonitor](size_t count) { idleMonitor->clientCountChanged(count); };
     }
     if (bus != ManagementBus::BusKind::None) {
-        try {
-            endpoint = std::make_unique<ManagementEndpoint>(bus, onClientCount);
-        } catch (const std::exception& error) {
-            std::string reason = std::string("management interface unavailable on the ") +
-                                 ManagementBus::busKindName(bus) + " bus: " + error.what();
-            if (mode == ServerMode::LocalServer) {
-                // Without its name nobody can reach it and nothing would ever end it.
-                ServiceEvents::reportFailure("VantorSyncSvc: " + reason +
-                                             "; a local server cannot run without it, ending");
-                service.shutdown();
-                return 1;
-            }
-            std::printf("VantorSyncSvc: %s\n", reason.c_str());
+        std::string failure;
+        endpoint = openEndpoint(serviceMode, bus, onClientCount, failure);
+        if (!endpoint && mode != ServerMode::Foreground) {
+            // A local server nobody can reach would never end; a service without its
+            // name could never be managed, so it ends and systemd's Restart= tries again.
+            ServiceEvents::reportFailure("VantorSyncSvc: " + failure +
+                                         (serviceMode
+                                              ? "; the service cannot be managed without it, ending"
+                                              : "; a local server cannot run without it, ending"));
+            metrics.stop();
+            service.shutdown();
+            return 1;
         }
+        if (!endpoint)
+            std::printf("VantorSyncSvc: %s\n", failure.c_str());
     } else {
         std::printf("VantorSyncSvc: management interface switched off (VANTORSYNC_BUS=none)\n");
+    }
+    if (!endpoint && !service.isRunning()) {
+        ServiceEvents::reportFailure(
+            "VantorSyncSvc: the HTTP sync server did not start and there is no management "
+            "interface to start it later, so nothing would ever be served; ending");
+        metrics.stop();
+        service.shutdown();
+        return 1;
     }
     std::fflush(stdout);
 

@@ -121,4 +121,11 @@ TEST(SystemDataFolderTest, EmptyOrRelativeFolderIsRefusedOrReplacedBySystemFolde
     std::string folder;
     EXPECT_FALSE(SystemDataFolder::resolve(folder, true, error, system));
     EXPECT_NE(error.find(system), std::string::npos) << error;
+
+    // An absolute folder that could not be created is refused too, not served from.
+    for (bool systemAccount : {false, true}) {
+        std::string missing = system;
+        EXPECT_FALSE(SystemDataFolder::resolve(missing, systemAccount, error, system));
+        EXPECT_NE(error.find(system + " cannot be created or written"), std::string::npos) << error;
+    }
 }

@@ -125,6 +125,39 @@ TEST(RegistrationTest, UnregServerRemovesEverythingAndIsHarmlessWhenNothingIsThe
     EXPECT_EQ(readRegisteredMode(root.path()), RegisteredMode::NotRegistered);
 }
 
+TEST(RegistrationTest, SwitchesLeaveAPackagedInstallAloneAndSayToUseThePackage) {
+    TempFolder root;
+    FakeServiceManager manager;
+    Registration registration(root.path(), kProgram, &manager);
+    ASSERT_TRUE(registration.registerService());
+    const std::string activation = contentOf(root.file(Registration::kActivationFile));
+    registration.setPackageOwner([&root](const std::string& path) {
+        return path == root.file(Registration::kPolicyFile) ? "vantorsync-server" : "";
+    });
+    manager.commands.clear();
+
+    const std::pair<const char*, bool (Registration::*)()> switches[] = {
+        {"-UnregServer", &Registration::unregister},
+        {"-Service", &Registration::registerService},
+        {"-RegServer", &Registration::registerLocalServer},
+    };
+    for (const auto& [name, perform] : switches) {
+        EXPECT_FALSE((registration.*perform)()) << name;
+        ASSERT_EQ(registration.errors().size(), 1u) << name;
+        const std::string& error = registration.errors()[0];
+        EXPECT_NE(error.find(std::string(name) + " leaves the registration to it"),
+                  std::string::npos)
+            << error;
+        EXPECT_NE(error.find("apt remove vantorsync-server"), std::string::npos) << error;
+    }
+    EXPECT_TRUE(manager.commands.empty());
+    EXPECT_EQ(contentOf(root.file(Registration::kActivationFile)), activation);
+    for (const char* file :
+         {Registration::kPolicyFile, Registration::kUnitFile, Registration::kSysusersFile}) {
+        EXPECT_TRUE(FileSystem::fileExists(root.file(file))) << file;
+    }
+}
+
 TEST(RegistrationTest, ServiceManagerIsToldInOrderAndReinstallStopsFirst) {
     TempFolder root;
     FakeServiceManager manager;

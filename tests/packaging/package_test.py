@@ -100,12 +100,38 @@ class PackageTest(unittest.TestCase):
         # systemctl only where systemd runs.
         self.assertIn("/run/systemd/system", postinst)
         self.assertLess(postinst.index("systemd-sysusers"), postinst.index("deb-systemd-invoke"))
+        # At a first install the bus must know the account when it reads the policy
+        # (at the unpack) and must obey the policy when the service starts.
+        preinst = script(deb, "preinst")
+        entry = self.unpacked_file(deb, "usr/lib/sysusers.d/vantorsync.conf").splitlines()[-1]
+        self.assertIn("systemd-sysusers --replace=/usr/lib/sysusers.d/vantorsync.conf -", preinst)
+        self.assertIn("\n" + entry + "\n", preinst)
+        self.assertLess(postinst.index("org.freedesktop.DBus.ReloadConfig"),
+                        postinst.index("deb-systemd-invoke"))
         postrm = script(deb, "postrm")
         purge = postrm[postrm.index('"purge"'):]
         self.assertIn("rm -rf /var/lib/VantorSyncSvc", purge)
         self.assertIn("deb-systemd-helper purge", postrm)
         # Removal without purge leaves the data.
         self.assertEqual(postrm.count("/var/lib/VantorSyncSvc"), 1)
+
+    def unpacked_file(self, deb, path):
+        root = tempfile.mkdtemp(prefix="vsdeb")
+        self.addCleanup(shutil.rmtree, root, True)
+        self.assertEqual(run("dpkg-deb", "-x", deb, root).returncode, 0)
+        with open(os.path.join(root, path)) as f:
+            return f.read()
+
+    def test_desktop_entry_validates_without_hints(self):
+        if not shutil.which("desktop-file-validate"):
+            self.skipTest("desktop-file-validate is not installed")
+        entry = os.path.join(tempfile.mkdtemp(prefix="vsdeb"), "com.mailvane.VantorSyncAdm.desktop")
+        self.addCleanup(shutil.rmtree, os.path.dirname(entry), True)
+        with open(entry, "w") as f:
+            f.write(self.unpacked_file(package("vantorsync-console"),
+                                       "usr/share/applications/com.mailvane.VantorSyncAdm.desktop"))
+        result = run("desktop-file-validate", entry)
+        self.assertEqual((result.returncode, result.stdout + result.stderr), (0, ""))
 
     def test_lintian_reports_no_errors_and_only_the_known_warnings(self):
         if not shutil.which("lintian"):
@@ -134,7 +160,9 @@ class PackageTest(unittest.TestCase):
             with open(copy, "w") as f:
                 f.write(text.replace("ExecStart=/usr/sbin/VantorSyncSvc\n",
                                      "ExecStart=" + program + "\n"))
-            verify = run("systemd-analyze", "verify", copy)
+            # The man pages the unit names are checked on an installed system.
+            self.assertIn("Documentation=man:VantorSyncSvc(8)", text)
+            verify = run("systemd-analyze", "verify", "--man=no", copy)
             self.assertEqual(verify.returncode, 0, verify.stderr)
             security = run("systemd-analyze", "security", "--offline=true", "--no-pager", unit)
             match = re.search(r"Overall exposure level for \S+: ([0-9.]+)", security.stdout)

@@ -7,7 +7,9 @@ runs unprivileged with its state folder, and nothing it needs is confined away.
 """
 import os
 import re
+import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -54,12 +56,34 @@ class UnitTest(unittest.TestCase):
         shutil.rmtree(cls.home, ignore_errors=True)
 
     def test_verify_accepts_the_unit(self):
-        result = analyze("verify", self.unit)
+        result = analyze("verify", "--man=no", self.unit)
         if result.returncode != 0 and "Failed to" in result.stderr and \
                 "VantorSyncSvc.service" not in result.stderr:
             self.skipTest("systemd-analyze verify cannot run here: " + result.stderr.strip())
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stderr.strip(), "")
+
+    def test_reload_signals_the_main_process_without_programs_a_minimal_system_lacks(self):
+        [command] = settings(self.text)["ExecReload"]
+        child = subprocess.Popen(["sleep", "60"])
+        try:
+            words = [child.pid if w == "$MAINPID" else w for w in shlex.split(command)]
+            reload = subprocess.run([str(w) for w in words], env={"PATH": "/nonexistent"},
+                                    capture_output=True, text=True, timeout=30)
+            self.assertEqual(reload.returncode, 0, reload.stderr)
+            self.assertEqual(child.wait(timeout=30), -signal.SIGHUP)
+            # The program itself comes from a package every Debian system has.
+            if shutil.which("dpkg-query"):
+                owners = subprocess.run(["dpkg-query", "-S", words[0]], capture_output=True,
+                                        text=True).stdout.splitlines()
+                package = [line.split(":")[0] for line in owners if not
+                           line.startswith("diversion")][0]
+                essential = subprocess.run(["dpkg-query", "-W", "-f=${Essential}", package],
+                                           capture_output=True, text=True).stdout
+                self.assertEqual(essential, "yes", words[0] + " comes from " + package)
+        finally:
+            child.kill()
+            child.wait()
 
     def test_exposure_is_at_most_two(self):
         result = analyze("security", "--offline=true", "--no-pager", self.unit)
