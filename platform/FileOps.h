@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
-// Every write, flush, fsync, truncate and rename that makes store data durable
-// goes through this one layer, so that tests can make any of them fail, come up
+// Every create, write, flush, fsync, truncate, rename, link and unlink that shapes the
+// store files goes through this one layer, so that tests can make any of them fail, come up
 // short or silently do nothing, and check that no such failure is reported as
 // success. Production code uses the pass-through default.
 class FileOps {
@@ -23,6 +23,12 @@ class FileOps {
     virtual int sync(int fd);
     virtual int truncate(int fd, off_t length);
     virtual int rename(const char* from, const char* to);
+    // open(2), for opens that may create or truncate: a descriptor, or -1.
+    virtual int open(const char* path, int flags, mode_t mode);
+    // mkstemp(3): a descriptor of the new file named after pattern, or -1.
+    virtual int makeTemporary(char* pattern);
+    virtual int unlink(const char* path);
+    virtual int link(const char* from, const char* to);
 };
 
 // The layer in use; the pass-through one unless a test installed another.

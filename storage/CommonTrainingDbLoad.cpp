@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileOps.h"
 #include "storage/CommonTrainingDb.h"
 #include "storage/TrainingDbOptions.h"
 
@@ -48,7 +49,7 @@ bool CommonTrainingDb::load(const std::string& folder) {
     historyBase_ = options.historyBase;
     const uint32_t first = options.firstOffsetIn(file_.fileId());
     // A compaction that did not reach its rename: the file in place is the valid one.
-    ::unlink((dataPath + ".new").c_str());
+    fileOps().unlink((dataPath + ".new").c_str());
 
     // readAll calls it right here, under this function's lock.
     const auto collect = [&](uint32_t offset, const MessageDescriptor& descriptor) REQUIRES(lock_) {

@@ -19,7 +19,7 @@ bool DescriptorFile::setAside(int64_t goodEnd, const std::string& asidePath) {
     if (!isOpen_ || fileOps().flush(data_.stream()) != 0)
         return false;
     // A second name first: from then on the damaged file cannot be lost whatever follows.
-    if (::link(dataPath_.c_str(), asidePath.c_str()) != 0 || !syncParentFolder(asidePath))
+    if (fileOps().link(dataPath_.c_str(), asidePath.c_str()) != 0 || !syncParentFolder(asidePath))
         return false;
     AtomicFileWriter good(dataPath_);
     if (!good.open())
@@ -78,12 +78,12 @@ bool DescriptorFile::prepareCompaction(uint32_t maxCount, Compaction& plan) {
     plan.keepFrom = keepFrom;
     plan.newPath = dataPath_ + ".new";
     if (!copyRecords(keepFrom, plan.newPath, plan.keptEnd)) {
-        ::unlink(plan.newPath.c_str());
+        fileOps().unlink(plan.newPath.c_str());
         return false;
     }
     struct stat st;
     if (::stat(plan.newPath.c_str(), &st) != 0) {
-        ::unlink(plan.newPath.c_str());
+        fileOps().unlink(plan.newPath.c_str());
         return false;
     }
     plan.newFileId = uint64_t(st.st_ino);
@@ -91,13 +91,13 @@ bool DescriptorFile::prepareCompaction(uint32_t maxCount, Compaction& plan) {
 }
 
 void DescriptorFile::abandonCompaction(const Compaction& plan) {
-    ::unlink(plan.newPath.c_str());
+    fileOps().unlink(plan.newPath.c_str());
 }
 
 bool DescriptorFile::finishCompaction(const Compaction& plan) {
     data_.close();
     if (fileOps().rename(plan.newPath.c_str(), dataPath_.c_str()) != 0) {
-        ::unlink(plan.newPath.c_str());
+        fileOps().unlink(plan.newPath.c_str());
         if (!openData())
             isOpen_ = false;
         return false;
@@ -123,7 +123,7 @@ bool DescriptorFile::finishCompaction(const Compaction& plan) {
 
 bool DescriptorFile::copyRecords(int64_t from, const std::string& newPath, int64_t& keptEnd) {
     const int in = fileno(data_.stream());
-    const int out = ::open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int out = fileOps().open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (out < 0)
         return false;
     // Whole blocks move at once; only the record heads are looked at, to copy whole

@@ -42,7 +42,7 @@ bool FlatStorage::open(const std::string& path, const char* mode) {
     // fopen would create the file 0666 less the umask; store files are the service's alone.
     int flags = O_CREAT | O_CLOEXEC | (mode[0] == 'a' ? O_APPEND : O_TRUNC);
     flags |= std::strchr(mode, '+') != nullptr ? O_RDWR : O_WRONLY;
-    const int fd = ::open(path.c_str(), flags, 0600);
+    const int fd = fileOps().open(path.c_str(), flags, 0600);
     if (fd < 0)
         return false;
     file_ = ::fdopen(fd, mode);
