@@ -199,41 +199,49 @@ size_t CrashStates::explore(size_t from, size_t to, Breadth breadth,
             else if (ops_[i].kind == FileOp::Kind::syncFolder)
                 folderSyncedBefore = i;
         }
-        std::vector<size_t> unsynced;
-        size_t unsyncedNames = 0, lastWrite = SIZE_MAX;
+        std::vector<size_t> pending;
+        size_t unsyncedNames = 0;
         for (size_t i = 0; i < point; ++i) {
             const FileOp& op = ops_[i];
             if (op.changesNames() && i > folderSyncedBefore)
                 ++unsyncedNames;
             auto synced = syncedBefore.find(op.inode);
-            if (op.changesData() && (synced == syncedBefore.end() || i > synced->second)) {
-                unsynced.push_back(i);
-                if (op.kind == FileOp::Kind::write)
-                    lastWrite = i;
+            if (op.changesData() && (synced == syncedBefore.end() || i > synced->second))
+                pending.push_back(i);
+        }
+        std::vector<bool> all(ops_.size(), false), settled(ops_.size(), false);
+        for (size_t op : pending)
+            all[op] = true;
+        // Only files that have, or take the place of, a name that survives are varied: the
+        // rest (temporaries a load removes) always get every write, so that states differing
+        // only in them are not loaded again and again.
+        const CrashState durable = build(point, settled, 0, Torn{});
+        const CrashState issued = build(point, all, SIZE_MAX, Torn{});
+        std::vector<size_t> unsynced;
+        size_t lastWrite = SIZE_MAX;
+        for (size_t op : pending) {
+            if (!survives(ops_[op].inode, durable, issued)) {
+                settled[op] = true;
+                continue;
             }
+            unsynced.push_back(op);
+            if (ops_[op].kind == FileOp::Kind::write)
+                lastWrite = op;
         }
         const std::string at =
             point == 0 ? "crash before any operation" : "crash after " + ops_[point - 1].describe();
-        std::vector<bool> all(ops_.size(), false), none(ops_.size(), false);
-        for (size_t op : unsynced)
-            all[op] = true;
-        const auto offerAs = [&](const std::string& how, const std::vector<bool>& included,
-                                 size_t names, Torn torn = {}) {
+        const auto offerAs = [&](const std::string& how, std::vector<bool> included, size_t names,
+                                 Torn torn = {}) {
+            for (size_t op : pending)
+                included[op] = included[op] || settled[op];
             CrashState state = build(point, included, names, torn);
             state.how = at + ": " + how;
             visited += offer(std::move(state), visit) ? 1 : 0;
         };
         offerAs("everything issued", all, SIZE_MAX);
-        offerAs("only what was synced", none, 0);
-        const CrashState durable = build(point, none, 0, Torn{});
-        const CrashState issued = build(point, all, SIZE_MAX, Torn{});
-        for (size_t op : unsynced) {
-            // The quick set drops writes only where they can matter: to a file that has, or
-            // takes the place of, a name that survives.
-            if (breadth == Breadth::quick && !survives(ops_[op].inode, durable, issued))
-                continue;
+        offerAs("only what was synced", settled, 0);
+        for (size_t op : unsynced)
             offerAs("all but " + ops_[op].describe(), allBut(unsynced, op), SIZE_MAX);
-        }
         for (size_t names = 0; names < unsyncedNames; ++names)
             offerAs("data issued, first " + std::to_string(names) + " unsynced name changes", all,
                     names);
@@ -258,8 +266,8 @@ size_t CrashStates::explore(size_t from, size_t to, Breadth breadth,
         for (size_t op : unsynced)
             offerAs("only " + ops_[op].describe(), onlyWith(unsynced, op), SIZE_MAX);
         for (size_t names = 0; names < unsyncedNames; ++names)
-            offerAs("data synced, first " + std::to_string(names) + " unsynced name changes", none,
-                    names);
+            offerAs("data synced, first " + std::to_string(names) + " unsynced name changes",
+                    settled, names);
         std::mt19937 random{uint32_t(point)};
         for (int round = 0; round < 8; ++round) {
             std::vector<bool> some(ops_.size(), false);
