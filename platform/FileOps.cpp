@@ -13,6 +13,10 @@ std::atomic<FileOps*> current{&defaultOps};
 
 }  // namespace
 
+int FileOps::open(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
+
 size_t FileOps::write(FILE* file, const void* data, size_t size, size_t count) {
     return std::fwrite(data, size, count, file);
 }
@@ -35,10 +39,6 @@ int FileOps::truncate(int fd, off_t length) {
 
 int FileOps::rename(const char* from, const char* to) {
     return std::rename(from, to);
-}
-
-int FileOps::open(const char* path, int flags, mode_t mode) {
-    return ::open(path, flags, mode);
 }
 
 int FileOps::makeTemporary(char* pattern) {

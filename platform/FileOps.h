@@ -5,13 +5,16 @@
 #include <cstddef>
 #include <cstdio>
 
-// Every create, write, flush, fsync, truncate, rename, link and unlink that shapes the
-// store files goes through this one layer, so that tests can make any of them fail, come up
-// short or silently do nothing, and check that no such failure is reported as
-// success. Production code uses the pass-through default.
+// Every open of a store file and every create, write, flush, fsync, truncate, rename, link
+// and unlink that shapes the store files goes through this one layer, so that tests can make
+// any of them fail, come up short or silently do nothing, and check that no such failure is
+// reported as success, or record them all. Production code uses the pass-through default.
 class FileOps {
   public:
     virtual ~FileOps() = default;
+
+    // open(2): a descriptor, or -1 with errno set.
+    virtual int open(const char* path, int flags, mode_t mode);
 
     // fwrite: whole items written.
     virtual size_t write(FILE* file, const void* data, size_t size, size_t count);
@@ -23,8 +26,6 @@ class FileOps {
     virtual int sync(int fd);
     virtual int truncate(int fd, off_t length);
     virtual int rename(const char* from, const char* to);
-    // open(2), for opens that may create or truncate: a descriptor, or -1.
-    virtual int open(const char* path, int flags, mode_t mode);
     // mkstemp(3): a descriptor of the new file named after pattern, or -1.
     virtual int makeTemporary(char* pattern);
     virtual int unlink(const char* path);

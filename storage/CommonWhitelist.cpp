@@ -150,9 +150,12 @@ bool CommonWhitelist::postUpdates(const HTTPParser::IOB& body, uint32_t& newInde
 bool CommonWhitelist::push(const HTTPParser::IOB& body, uint32_t maxHistory,
                            const std::string& folder, uint32_t& newIndex) {
     AutoLock lock(lock_);
+    awaitNoGroupLocked();
     uint32_t index = newIndex;
+    // The lock stays held, so the group is this push alone.
     if (!applyPending(body, index)) {
         pending_ = false;
+        groupEnded_.notify_all();
         return false;
     }
     if (!commitPending(folder, maxHistory))
@@ -220,14 +223,19 @@ void CommonWhitelist::trimHistory(uint32_t maxSize) {
     historyBase_ += static_cast<uint32_t>(history_.trimTo(maxSize));
 }
 
-void CommonWhitelist::clear() {
+bool CommonWhitelist::clear(const std::string& folder) {
     AutoLock lock(lock_);
+    // The files take one writer at a time; a group still pending loses its changes and
+    // its commit, seeing the new generation, writes nothing of them.
+    while (committing_)
+        groupEnded_.wait(lock_);
     keys_.clear();
     history_.clear();
     historyBase_ = 0;
     durableMark_ = Mark{0, 0};
     ++generation_;
-    historyBytes_ = 0;  // the history file no longer continues memory's history
+    historyFile_ = HistoryImage{};  // the history file no longer continues memory's history
+    return rewriteAll(folder, UINT32_MAX);
 }
 
 int32_t CommonWhitelist::count() {

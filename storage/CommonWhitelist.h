@@ -1,8 +1,11 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "http/IOB.h"
 #include "platform/AtomicFile.h"
@@ -43,6 +46,8 @@ class CommonWhitelist {
     // calls both). applyPending applies a push in memory; pulls keep answering from the
     // last durable state until commitPending has made every pending push durable with one
     // save, or taken all of them back. Pulls are not held up by the save's disk writes.
+    // A store whose files could not be brought back after a failed save refuses pushes
+    // until it is loaded again.
     bool applyPending(const HTTPParser::IOB& body, uint32_t& newIndex);
     // With appendOnly, a commit appends the new history records to the history file and
     // syncs that one file; the key file is rewritten (with the history, trimmed) only when
@@ -64,19 +69,21 @@ class CommonWhitelist {
     bool addKey(int64_t key);
     bool removeKey(int64_t key);
     void trimHistory(uint32_t maxSize);
-    // Memory only; the files keep their content until the next save.
-    void clear();
+    // Forgets every key and change, and writes the emptied store to folder before it
+    // returns: true once the clear would survive a crash. On false memory is cleared
+    // anyway, and the next commit writes the files.
+    bool clear(const std::string& folder);
     // Number of history records.
     int32_t count();
 
     // folder ends with "/". Missing files are created empty; leftover temporary files
     // of interrupted saves are removed. Keys the history shows as changed after the key
-    // file was written (a crash between the two renames of a save) are brought up to date.
+    // file was written are brought up to date, and a torn last group of appended records
+    // is cut. False, with nothing changed on disk, when a file cannot be opened or read.
     bool load(const std::string& folder);
-    // Replaces both files crash-safely, the history file first, with the history as
-    // trimmed to maxHistory (memory keeps its history; trim it after a success).
-    // On failure both files keep their old content (should a folder sync fail after a
-    // rename, the store writes its state of memory again).
+    // Replaces both files crash-safely with the history as trimmed to maxHistory (memory
+    // keeps its history; trim it after a success). Waits for a commit in progress. At
+    // every moment the files load to the state of the last commit or to this one.
     bool save(const std::string& folder, uint32_t maxHistory = UINT32_MAX);
 
     uint32_t historyBase();
@@ -88,49 +95,102 @@ class CommonWhitelist {
 
     // Ties the two files of one save together: the history file ends in 8 bytes and the
     // key file in 7 that carry the save's number, fewer than a whole record or key, so
-    // that a reader of records and keys passes over them.
+    // that a reader of records and keys passes over them. The history's trailer also
+    // holds a checksum of every byte before it, so that a group of appended records that
+    // did not reach the disk whole is told from one that did.
     static constexpr size_t kHistoryTrailerSize = 8;
     static constexpr size_t kKeysTrailerSize = 7;
 
   private:
+    // A history file's length, the checksum of its bytes before the trailer and the index
+    // its last record ends at; bytes 0 when the file on disk is not known to continue
+    // memory's history.
+    struct HistoryImage {
+        uint64_t bytes = 0;
+        uint32_t crc = 0;
+        uint32_t end = 0;
+    };
+    // One commit's file work: planned under the lock, carried out without it, in steps
+    // after each of which the files load to every change acknowledged so far.
+    enum class Step { appendGroup, replaceKeys, replaceHistory };
+    struct CommitPlan {
+        std::string folder;
+        uint32_t number = 0;
+        uint64_t generation = 0;
+        size_t records = 0;  // memory holds beyond the history file, appended first
+        bool group = false;  // commits the pending group: ends it, and fails it as a whole
+        std::vector<Step> steps;
+        size_t needed = 0;  // steps done before the commit counts
+        uint64_t offset = 0;
+        std::string appended;  // the group's records and trailer, written at offset
+        HistoryImage historyBefore, afterAppend, written;
+        std::unique_ptr<AtomicFileWriter> keysFile, historyFile;
+    };
+    struct CommitOutcome {
+        size_t done = 0;
+        bool touchedFiles = false;  // the failed step may have left part of itself on disk
+        bool keysReplaced = false;
+        HistoryImage historyEnd;
+    };
+    struct LoadedHistory {
+        bool numbered = false;  // ends in a whole, matching trailer (possibly after a cut)
+        bool cut = false;
+        uint32_t number = 0;
+        HistoryImage image;
+    };
+
     uint32_t endLocked() const REQUIRES(lock_);
     // Where pulls end: the end of the history, short of changes not yet durable.
     uint32_t servedEndLocked() const REQUIRES(lock_);
-    // The key file and history file of a save with the given number, written but not synced.
-    bool writeFilesLocked(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
-                          uint32_t maxHistory, uint64_t number) REQUIRES(lock_);
-    static bool replaceFiles(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
-                             bool& savedOver);
-    // The pending records and a new trailer over the history file's old trailer, synced.
-    // On failure the file is cut back (else the next commit rewrites both files).
-    bool appendPending(const std::string& folder, uint32_t maxHistory) REQUIRES(lock_);
-    // Whether the history file on disk is the one the last save or load left, so that
-    // records may be appended to it.
-    void noteFilesWritten(uint64_t historyBytes) REQUIRES(lock_);
-    bool applyLocked(const HTTPParser::IOB& body) REQUIRES(lock_);
-    bool saveLocked(const std::string& folder, uint32_t maxHistory, bool& savedOver)
+    void openGroupLocked() REQUIRES(lock_);
+    // Until no push of another caller is pending and no commit is writing.
+    void awaitNoGroupLocked() REQUIRES(lock_);
+    // The steps that make the group durable (and, when due or forced, rewrite both files),
+    // with every byte they write prepared.
+    CommitPlan planCommitLocked(const std::string& folder, uint32_t maxHistory, bool rewrite,
+                                bool wholeRequired) REQUIRES(lock_);
+    bool historyFileEndKnownLocked() const REQUIRES(lock_);
+    static CommitOutcome carryOut(CommitPlan& plan);
+    // Takes note of what reached the disk; false when the commit failed (its changes are
+    // then undone, and unsound_ says whether the files still need repair).
+    bool finishCommitLocked(const CommitPlan& plan, const CommitOutcome& outcome,
+                            uint32_t maxHistory) REQUIRES(lock_);
+    // Rewrites both files from memory, with the lock released around the disk work.
+    bool rewriteAll(const std::string& folder, uint32_t maxHistory) REQUIRES(lock_);
+    // The same over files that may hold changes memory does not; pushes are taken again
+    // once it succeeded.
+    bool repairFilesLocked(const std::string& folder) REQUIRES(lock_);
+    bool writeKeysLocked(AtomicFileWriter& file, uint32_t number) REQUIRES(lock_);
+    bool writeHistoryLocked(AtomicFileWriter& file, uint32_t maxHistory, uint32_t number,
+                            HistoryImage& image) REQUIRES(lock_);
+    std::string encodeGroupLocked(size_t from, uint32_t number, HistoryImage& image) const
         REQUIRES(lock_);
+    bool applyLocked(const HTTPParser::IOB& body) REQUIRES(lock_);
     void undoSince(const Mark& mark) REQUIRES(lock_);
     void applyHistoryToKeys() REQUIRES(lock_);
     bool appendHistoryRecords(HTTPParser::IOB& body, size_t from, size_t to) const REQUIRES(lock_);
     bool appendSnapshot(HTTPParser::IOB& body) const REQUIRES(lock_);
-    bool loadKeys(const std::string& path, uint64_t& saveNumber, bool& numbered) REQUIRES(lock_);
-    bool loadHistory(const std::string& path, uint64_t& saveNumber, bool& numbered) REQUIRES(lock_);
+    bool loadKeys(const std::string& path, uint32_t& saveNumber, bool& numbered) REQUIRES(lock_);
+    bool loadHistory(const std::string& path, LoadedHistory& loaded) REQUIRES(lock_);
 
     Storage::OrderedKeySet keys_ GUARDED_BY(lock_);
     Storage::WhitelistHistory history_ GUARDED_BY(lock_);
     uint32_t historyBase_ GUARDED_BY(lock_) = 0;
-    uint64_t saveNumber_ GUARDED_BY(lock_) = 0;
+    uint32_t saveNumber_ GUARDED_BY(lock_) = 0;
     std::string folder_ GUARDED_BY(lock_);
     // Set from the first pending push until its commit: pulls then stop at durableMark_.
     bool pending_ GUARDED_BY(lock_) = false;
     Mark durableMark_ GUARDED_BY(lock_){0, 0};
     // Counts clears, so that a commit can tell its changes were dropped meanwhile.
     uint64_t generation_ GUARDED_BY(lock_) = 0;
-    // The history file's size as last written, and how many records were appended to it
-    // since the key file was; historyBytes_ 0 when unknown (the next commit rewrites both).
-    uint64_t historyBytes_ GUARDED_BY(lock_) = 0;
+    // The history file as last written, and how many records it holds beyond what a
+    // rewrite trimmed to the maximum would keep.
+    HistoryImage historyFile_ GUARDED_BY(lock_);
     size_t appendedRecords_ GUARDED_BY(lock_) = 0;
-    uint64_t writtenHistoryBytes_ GUARDED_BY(lock_) = 0;
+    // A commit's disk work is under way (its group stays pending until it ends).
+    bool committing_ GUARDED_BY(lock_) = false;
+    // The files may hold changes memory does not and could not be rewritten: no pushes.
+    bool unsound_ GUARDED_BY(lock_) = false;
+    std::condition_variable_any groupEnded_;
     CriticalSection lock_;
 };

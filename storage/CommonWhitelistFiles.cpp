@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include <zlib.h>
+
 #include "platform/AtomicFile.h"
 #include "storage/CommonWhitelist.h"
 #include "storage/FlatStorage.h"
@@ -14,7 +16,6 @@ namespace {
 
 // Keys and records move between files and memory in chunks of this many items.
 constexpr size_t kChunkItems = 8192;
-constexpr uint64_t kKeysTrailerMask = (uint64_t(1) << 56) - 1;
 
 long long sizeOf(Storage::FlatStorage& file) {
     if (!file.seek(0, SEEK_END))
@@ -41,112 +42,113 @@ void encodeTrailer(uint8_t* out, uint64_t value, size_t bytes) {
         out[i] = uint8_t(value);
 }
 
-}  // namespace
-
-bool CommonWhitelist::save(const std::string& folder, uint32_t maxHistory) {
-    AutoLock lock(lock_);
-    bool savedOver = false;
-    if (saveLocked(folder, maxHistory, savedOver))
-        return true;
-    if (savedOver) {
-        // The history file may be new and the key file old: write both once more, so
-        // that the pair on disk agrees with memory again.
-        bool ignored = false;
-        saveLocked(folder, maxHistory, ignored);
-    }
-    return false;
+uint32_t checksum(uint32_t crc, const void* data, size_t size) {
+    // zlib takes a null buffer as a request for the initial value, even with no bytes.
+    if (size == 0)
+        return crc;
+    return uint32_t(crc32_z(crc, static_cast<const Bytef*>(data), size));
 }
 
-bool CommonWhitelist::saveLocked(const std::string& folder, uint32_t maxHistory, bool& savedOver) {
-    savedOver = false;
-    // Both files are written to temporary files first and only then renamed into
-    // place, so a crash or a failed write never leaves a truncated store behind.
-    AtomicFileWriter keysFile(folder + kKeysFileName);
-    AtomicFileWriter historyFile(folder + kHistoryFileName);
-    const uint64_t number = saveNumber_ + 1;
-    if (!writeFilesLocked(keysFile, historyFile, maxHistory, number) ||
-        !replaceFiles(keysFile, historyFile, savedOver)) {
-        historyBytes_ = 0;
+// The history trailer: the save's number, then the checksum of the bytes before it.
+void encodeHistoryTrailer(uint8_t* out, uint32_t number, uint32_t crc) {
+    encodeTrailer(out, number, 4);
+    encodeTrailer(out + 4, crc, 4);
+}
+
+bool historyTrailerMatches(const uint8_t* trailer, uint32_t crc, uint32_t& number) {
+    if (Storage::loadLittleEndian32(trailer + 4) != crc)
         return false;
-    }
-    saveNumber_ = number;
-    noteFilesWritten(writtenHistoryBytes_);
+    number = Storage::loadLittleEndian32(trailer);
     return true;
 }
 
-void CommonWhitelist::noteFilesWritten(uint64_t historyBytes) {
-    historyBytes_ = historyBytes;
-    appendedRecords_ = 0;
+// Save numbers run on past 32 bits; of two recent ones the later is the greater.
+bool laterThan(uint32_t a, uint32_t b) {
+    return int32_t(a - b) > 0;
 }
 
-bool CommonWhitelist::writeFilesLocked(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
-                                       uint32_t maxHistory, uint64_t number) {
-    if (!keysFile.open() || !historyFile.open())
+}  // namespace
+
+bool CommonWhitelist::writeKeysLocked(AtomicFileWriter& file, uint32_t number) {
+    if (!file.open())
         return false;
     bool ok = true;
     std::unique_ptr<uint8_t[]> chunk;
     if constexpr (!Storage::kHostIsLittleEndian)
-        chunk.reset(new uint8_t[kChunkItems * 9]);
+        chunk.reset(new uint8_t[kChunkItems * 8]);
     keys_.forEachRun([&](const int64_t* keys, size_t count) {
         if constexpr (Storage::kHostIsLittleEndian) {
-            ok = ok && keysFile.write(keys, count * sizeof(int64_t));
+            ok = ok && file.write(keys, count * sizeof(int64_t));
         } else {
             for (size_t i = 0; i < count; ++i) {
                 Storage::storeLittleEndian64(chunk.get() + 8 * i, uint64_t(keys[i]));
             }
-            ok = ok && keysFile.write(chunk.get(), count * sizeof(int64_t));
+            ok = ok && file.write(chunk.get(), count * sizeof(int64_t));
         }
     });
-    uint8_t keysTrailer[kKeysTrailerSize];
-    encodeTrailer(keysTrailer, number & kKeysTrailerMask, sizeof keysTrailer);
-    ok = ok && keysFile.write(keysTrailer, sizeof keysTrailer);
+    uint8_t trailer[kKeysTrailerSize];
+    encodeTrailer(trailer, number, sizeof trailer);
+    return ok && file.write(trailer, sizeof trailer);
+}
 
+bool CommonWhitelist::writeHistoryLocked(AtomicFileWriter& file, uint32_t maxHistory,
+                                         uint32_t number, HistoryImage& image) {
+    if (!file.open())
+        return false;
     // The history as a trim to maxHistory would leave it.
     const size_t skipped = history_.size() > maxHistory ? history_.size() - maxHistory : 0;
     const size_t records = history_.size() - skipped;
-    writtenHistoryBytes_ = 4 + uint64_t(records) * WhitelistChange::kSize + kHistoryTrailerSize;
     uint8_t base[4];
     Storage::storeLittleEndian32(base, historyBase_ + static_cast<uint32_t>(skipped));
-    ok = ok && historyFile.write(base, sizeof(base));
+    bool ok = file.write(base, sizeof(base));
+    uint32_t crc = checksum(0, base, sizeof base);
     if constexpr (Storage::kHostIsLittleEndian) {
-        ok = ok && historyFile.write(history_.data() + skipped, records * WhitelistChange::kSize);
+        const size_t bytes = records * WhitelistChange::kSize;
+        ok = ok && file.write(history_.data() + skipped, bytes);
+        crc = checksum(crc, history_.data() + skipped, bytes);
     } else {
+        std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkItems * WhitelistChange::kSize]);
         for (size_t from = 0; ok && from < records; from += kChunkItems) {
             const size_t count = std::min(kChunkItems, records - from);
             for (size_t i = 0; i < count; ++i) {
                 history_[skipped + from + i].encode(chunk.get() + WhitelistChange::kSize * i);
             }
-            ok = historyFile.write(chunk.get(), count * WhitelistChange::kSize);
+            ok = file.write(chunk.get(), count * WhitelistChange::kSize);
+            crc = checksum(crc, chunk.get(), count * WhitelistChange::kSize);
         }
     }
-    uint8_t historyTrailer[kHistoryTrailerSize];
-    encodeTrailer(historyTrailer, number, sizeof historyTrailer);
-    return ok && historyFile.write(historyTrailer, sizeof historyTrailer);
+    uint8_t trailer[kHistoryTrailerSize];
+    encodeHistoryTrailer(trailer, number, crc);
+    image = HistoryImage{4 + uint64_t(records) * WhitelistChange::kSize + kHistoryTrailerSize, crc,
+                         endLocked()};
+    return ok && file.write(trailer, sizeof trailer);
 }
 
-bool CommonWhitelist::replaceFiles(AtomicFileWriter& keysFile, AtomicFileWriter& historyFile,
-                                   bool& savedOver) {
-    savedOver = false;
-    // Nothing is renamed into place before both files are completely on disk: the last
-    // buffered bytes fail only when flushed. The history goes first: a crash between
-    // the renames leaves a history whose changes the next load carries over to the
-    // older keys, while the other order would leave keys no client learns about.
-    if (!keysFile.syncTemporary() || !historyFile.syncTemporary())
-        return false;
-    bool ok = historyFile.commit();
-    savedOver = historyFile.replacedTarget();
-    ok = ok && keysFile.commit();
-    savedOver = savedOver || keysFile.replacedTarget();
-    return ok;
+std::string CommonWhitelist::encodeGroupLocked(size_t from, uint32_t number,
+                                               HistoryImage& image) const {
+    std::string bytes((history_.size() - from) * WhitelistChange::kSize + kHistoryTrailerSize,
+                      '\0');
+    uint8_t* out = reinterpret_cast<uint8_t*>(bytes.data());
+    for (size_t i = from; i < history_.size(); ++i, out += WhitelistChange::kSize)
+        history_[i].encode(out);
+    const size_t recordBytes = bytes.size() - kHistoryTrailerSize;
+    // The group goes over the old trailer, so the checksum continues from the bytes before it.
+    image.crc = checksum(historyFile_.crc, bytes.data(), recordBytes);
+    image.bytes = historyFile_.bytes - kHistoryTrailerSize + bytes.size();
+    image.end = endLocked();
+    encodeHistoryTrailer(out, number, image.crc);
+    return bytes;
 }
 
-bool CommonWhitelist::loadKeys(const std::string& path, uint64_t& saveNumber, bool& numbered) {
+bool CommonWhitelist::loadKeys(const std::string& path, uint32_t& saveNumber, bool& numbered) {
     Storage::FlatStorage file;
     if (!file.open(path))
         return false;
     const long long size = sizeOf(file);
+    uint64_t number = 0;
     numbered = size >= 0 && size % 8 == static_cast<long long>(kKeysTrailerSize) &&
-               readTrailer(file, size, kKeysTrailerSize, saveNumber);
+               readTrailer(file, size, kKeysTrailerSize, number);
+    saveNumber = uint32_t(number);
     file.seek(0, SEEK_SET);
     Storage::OrderedKeySet loaded;
     std::vector<int64_t> chunk(kChunkItems);
@@ -168,24 +170,26 @@ bool CommonWhitelist::loadKeys(const std::string& path, uint64_t& saveNumber, bo
         if (got < kChunkItems)
             break;
     }
+    if (size < 0 || std::ferror(file.stream()))
+        return false;
     keys_ = std::move(loaded);
     return true;
 }
 
-bool CommonWhitelist::loadHistory(const std::string& path, uint64_t& saveNumber, bool& numbered) {
+bool CommonWhitelist::loadHistory(const std::string& path, LoadedHistory& loaded) {
+    loaded = LoadedHistory{};
     Storage::FlatStorage file;
     if (!file.open(path))
         return false;
-    history_.clear();
     const long long size = sizeOf(file);
-    numbered = size >= 4 && (size - 4) % WhitelistChange::kSize == kHistoryTrailerSize &&
-               readTrailer(file, size, kHistoryTrailerSize, saveNumber);
-    file.seek(0, SEEK_SET);
+    if (size < 0)
+        return false;
     uint8_t base[4];
     // An empty (or new) file leaves historyBase as it was.
-    if (file.read(base, sizeof(base), 1) != 1)
-        return true;
-    historyBase_ = Storage::loadLittleEndian32(base);
+    if (file.read(base, sizeof(base), 1) != 1) {
+        history_.clear();
+        return !std::ferror(file.stream());
+    }
 
     // Sized from the file up front so the records are read straight into place.
     std::vector<WhitelistChange> records;
@@ -200,11 +204,42 @@ bool CommonWhitelist::loadHistory(const std::string& path, uint64_t& saveNumber,
         if (got < want)
             break;
     }
+    if (std::ferror(file.stream()))
+        return false;
+    const uint64_t recordBytes = uint64_t(records.size()) * WhitelistChange::kSize;
+    uint8_t tail[kHistoryTrailerSize];
+    const bool tailFits = uint64_t(size) == 4 + recordBytes + kHistoryTrailerSize &&
+                          file.seek(long(4 + recordBytes), SEEK_SET) &&
+                          file.read(tail, sizeof tail, 1) == 1;
+
+    // Whole when the trailer matches every byte before it. Otherwise the last appended
+    // group did not reach the disk whole: the records end at the last trailer that still
+    // matches the bytes before it (the one the group was written over), if any is left.
+    const auto* raw = reinterpret_cast<const uint8_t*>(records.data());
+    const uint32_t baseCrc = checksum(0, base, sizeof base);
+    const uint32_t crc = checksum(baseCrc, raw, recordBytes);
+    if (tailFits && historyTrailerMatches(tail, crc, loaded.number)) {
+        loaded.numbered = true;
+        loaded.image = HistoryImage{uint64_t(size), crc};
+    } else {
+        uint32_t running = baseCrc, number = 0;
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (historyTrailerMatches(raw + i * WhitelistChange::kSize, running, number)) {
+                loaded.numbered = loaded.cut = true;
+                loaded.number = number;
+                loaded.image = HistoryImage{4 + uint64_t(i) * WhitelistChange::kSize, running};
+            }
+            running = checksum(running, raw + i * WhitelistChange::kSize, WhitelistChange::kSize);
+        }
+        if (loaded.cut)
+            records.resize(size_t(loaded.image.bytes - 4) / WhitelistChange::kSize);
+    }
     if constexpr (!Storage::kHostIsLittleEndian) {
         for (WhitelistChange& record : records) {
             record = WhitelistChange::decode(reinterpret_cast<const uint8_t*>(&record));
         }
     }
+    historyBase_ = Storage::loadLittleEndian32(base);
     history_.assign(std::move(records));
     return true;
 }
@@ -228,28 +263,39 @@ bool CommonWhitelist::load(const std::string& folder) {
     removeLeftoverTemporaries(keysPath);
     removeLeftoverTemporaries(historyPath);
     try {
-        uint64_t keysNumber = 0, historyNumber = 0;
-        bool keysNumbered = false, historyNumbered = false;
+        uint32_t keysNumber = 0;
+        bool keysNumbered = false;
+        LoadedHistory history;
         if (!loadKeys(keysPath, keysNumber, keysNumbered))
             return false;
-        if (!loadHistory(historyPath, historyNumber, historyNumbered))
+        if (!loadHistory(historyPath, history))
             return false;
-        const bool samePair =
-            keysNumbered && historyNumbered && keysNumber == (historyNumber & kKeysTrailerMask);
-        if (!samePair) {
+        // Saves write keys only for a state whose changes the history file already holds,
+        // so keys at least as new as a whole history are the state; otherwise the history's
+        // changes bring the older keys up to date (replaying them is harmless on keys that
+        // already hold some of them: each key ends as its last change left it).
+        const bool keysCurrent =
+            keysNumbered && history.numbered && !laterThan(history.number, keysNumber);
+        if (!keysCurrent) {
             // A history this store wrote with base 0 holds every change since the keys
             // were last empty (a clear), so it alone tells the keys, also those a clear
-            // removed; otherwise its changes bring the older keys up to date.
-            if (historyNumbered && historyBase_ == 0)
+            // removed.
+            if (history.numbered && historyBase_ == 0)
                 keys_.clear();
             applyHistoryToKeys();
         }
-        saveNumber_ = std::max(historyNumber, keysNumber);
+        saveNumber_ = keysNumber;
+        if (history.numbered && (!keysNumbered || laterThan(history.number, keysNumber)))
+            saveNumber_ = history.number;
         folder_ = folder;
-        // Records are appended only to a history file whose end is known to be whole.
-        noteFilesWritten(historyNumbered ? uint64_t(4) + history_.size() * WhitelistChange::kSize +
-                                               kHistoryTrailerSize
-                                         : 0);
+        // Records are appended only to a history file whose end is known to be whole, and
+        // the records it holds count towards the next trim of both files, so that a store
+        // that is never stopped cleanly still trims its history file.
+        historyFile_ = history.numbered && !history.cut ? history.image : HistoryImage{};
+        historyFile_.end = endLocked();
+        appendedRecords_ = history_.size();
+        pending_ = false;
+        unsound_ = false;
         return true;
     } catch (const std::bad_alloc&) {
         return false;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/AtomicFile.h"
@@ -29,25 +30,36 @@ size_t FlatStorage::write(const void* buffer, size_t size, size_t count) {
 bool FlatStorage::open(const std::string& path, const char* mode) {
     if (file_ != nullptr)
         return true;
-    if (mode != nullptr && mode[0] == 'r') {
-        file_ = std::fopen(path.c_str(), mode);
-        return file_ != nullptr;
-    }
+    const char* streamMode = mode != nullptr ? mode : "r+b";
+    int fd;
     if (mode == nullptr) {
-        file_ = std::fopen(path.c_str(), "r+b");
-        if (file_ != nullptr)
-            return true;
-        mode = "w+b";
+        // Only a file that is not there is created: one that exists but cannot be opened
+        // (no permission, a failing disk) must fail the caller, never be emptied.
+        fd = fileOps().open(path.c_str(), O_RDWR | O_CLOEXEC, 0);
+        if (fd < 0 && errno == ENOENT) {
+            fd = fileOps().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd < 0 && errno == EEXIST)  // created meanwhile by someone else
+                fd = fileOps().open(path.c_str(), O_RDWR | O_CLOEXEC, 0);
+        }
+    } else {
+        int flags = O_CLOEXEC | (std::strchr(mode, '+') != nullptr ? O_RDWR : 0);
+        if (mode[0] != 'r') {
+            // fopen would create the file 0666 less the umask; store files are the
+            // service's alone.
+            flags |= O_CREAT | (mode[0] == 'a' ? O_APPEND : O_TRUNC);
+            if ((flags & O_RDWR) == 0)
+                flags |= O_WRONLY;
+        }
+        fd = fileOps().open(path.c_str(), flags, 0600);
     }
-    // fopen would create the file 0666 less the umask; store files are the service's alone.
-    int flags = O_CREAT | O_CLOEXEC | (mode[0] == 'a' ? O_APPEND : O_TRUNC);
-    flags |= std::strchr(mode, '+') != nullptr ? O_RDWR : O_WRONLY;
-    const int fd = fileOps().open(path.c_str(), flags, 0600);
     if (fd < 0)
         return false;
-    file_ = ::fdopen(fd, mode);
-    if (file_ == nullptr)
+    file_ = ::fdopen(fd, streamMode);
+    if (file_ == nullptr) {
+        const int error = errno;
         ::close(fd);
+        errno = error;
+    }
     return file_ != nullptr;
 }
 

@@ -1,5 +1,9 @@
 #include "apps/VantorSyncSvc/SyncService.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "apps/VantorSyncSvc/ServiceEvents.h"
 #include "apps/VantorSyncSvc/SvcLog.h"
 #include "metrics/Metrics.h"
 #include "platform/AtomicFile.h"
@@ -67,8 +71,23 @@ bool SyncService::startup() {
     SettingsData values = getValues();
     SvcLog::instance().setEnabled(values.logEnabled);
     SvcLog::instance().setLifetime(values.logFileLifetime);
-    whitelist_.load(dataFolder());
-    trainingDb_.load(dataFolder());
+    // A store file that exists but cannot be read must stop the start: a service that ran
+    // on would serve nothing and overwrite the file at its next save.
+    const std::string folder = dataFolder();
+    errno = 0;
+    const bool whitelistLoaded = whitelist_.load(folder);
+    const int whitelistError = errno;
+    if (!whitelistLoaded || !trainingDb_.load(folder)) {
+        const int error = whitelistLoaded ? errno : whitelistError;
+        ServiceEvents::reportFailure(
+            std::string("VantorSyncSvc: the common ") +
+            (whitelistLoaded ? "training database" : "whitelist") + " in " + folder +
+            " cannot be loaded" +
+            (error != 0 ? std::string(" (") + std::strerror(error) + ")" : "") +
+            "; not starting, and nothing was changed. Check the store files' owner and "
+            "permissions.");
+        return false;
+    }
     whitelistCommitter_.start();
     trainingDbCommitter_.start();
     startServer();
@@ -182,8 +201,8 @@ size_t SyncService::whitelistKeyCount() {
 size_t SyncService::trainingDbDescriptorCount() {
     return trainingDb_.descriptorCount();
 }
-void SyncService::clearWhitelist() {
-    whitelist_.clear();
+bool SyncService::clearWhitelist() {
+    return whitelist_.clear(dataFolder());
 }
 void SyncService::clearTrainingDb() {
     trainingDb_.clear();

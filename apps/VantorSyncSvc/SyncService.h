@@ -22,6 +22,7 @@ class SyncService {
     SyncService(const SyncService&) = delete;
     SyncService& operator=(const SyncService&) = delete;
 
+    // False, after reporting why, when a store cannot be loaded: the service must not run.
     bool startup();
     void shutdown();
     // Reads config.xml again into the running settings, as a configuration put does:
@@ -49,7 +50,8 @@ class SyncService {
     int32_t trainingDbCount();
     size_t whitelistKeyCount();
     size_t trainingDbDescriptorCount();
-    void clearWhitelist();
+    // True once the cleared whitelist is on disk.
+    bool clearWhitelist();
     void clearTrainingDb();
 
     SettingsData getValues() const { return settings_.getValues(); }

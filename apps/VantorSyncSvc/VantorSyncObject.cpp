@@ -105,7 +105,15 @@ std::vector<uint8_t> VantorSync::Statistics() {
 }
 
 void VantorSync::ClearWhitelist() {
-    guarded("ClearWhitelist", [] { SyncService::instance().clearWhitelist(); });
+    guarded("ClearWhitelist", [] {
+        SyncService& service = SyncService::instance();
+        if (!service.clearWhitelist()) {
+            fail(
+                "The common whitelist was cleared, but the emptied store could not be written "
+                "to " +
+                service.dataFolder() + "; the next push writes it");
+        }
+    });
 }
 
 void VantorSync::ClearTrainingDB() {

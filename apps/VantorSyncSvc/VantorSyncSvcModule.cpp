@@ -184,7 +184,8 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
         return 2;
     }
     service.setDataFolder(folder);
-    service.startup();
+    if (!service.startup())
+        return 2;  // no shutdown: it would save over the files that could not be read
     std::string state = serverStateLine(service);
     std::printf("%s\n", state.c_str());
     ServiceMetrics metrics;

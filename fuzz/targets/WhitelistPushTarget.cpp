@@ -66,8 +66,7 @@ int whitelistPushTarget(const uint8_t* data, size_t size) {
     store->trimHistory(kMaxHistory);
     if (store->keyCount() > kMaxKeys) {
         // Keeps a long run's memory and save times bounded.
-        store->clear();
-        FUZZ_CHECK(store->save(scratchFolder()));
+        FUZZ_CHECK(store->clear(scratchFolder()));
     }
     if (++pushes % kPushesPerRestart == 0) {
         FUZZ_CHECK(store->save(scratchFolder()));

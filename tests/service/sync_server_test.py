@@ -321,6 +321,25 @@ class StartupChecksTest(unittest.TestCase):
             self.assertIn("no data folder", result.stderr)
             self.assertEqual(os.listdir(cwd), [])
 
+    def test_store_file_that_cannot_be_read_stops_the_start(self):
+        server = Server(self.home)
+        server.start()
+        response, _ = server.request("POST", "/post_wl_updates", wl_record(1, 7),
+                                     {"User-Host": "ws1"})
+        self.assertEqual(response.status, 200)
+        self.assertEqual(server.stop(), 0)
+        with open(server.path("whitelist_h.bin"), "rb") as f:
+            history = f.read()
+        # A folder where the key file belongs fails its open even for root.
+        os.rename(server.path("whitelist.bin"), server.path("keys.saved"))
+        os.mkdir(server.path("whitelist.bin"))
+        env = dict(os.environ, XDG_CONFIG_HOME=self.home, VANTORSYNC_BUS="none", HOME=self.home)
+        result = self.run_server(env, self.home)
+        self.assertEqual(result.returncode, 2, result.stdout)
+        self.assertIn("common whitelist in %s/ cannot be loaded" % server.folder, result.stderr)
+        with open(server.path("whitelist_h.bin"), "rb") as f:
+            self.assertEqual(f.read(), history)
+
     def test_relative_xdg_values_are_ignored(self):
         cwd = os.path.join(self.home, "cwd")
         os.makedirs(cwd)

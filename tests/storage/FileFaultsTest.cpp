@@ -89,24 +89,12 @@ class WhitelistFaults : public ::testing::Test {
         ASSERT_TRUE(store.load(dir.folder()));
         uint32_t newIndex = 0;
         ASSERT_TRUE(store.push(wlBody({1, 2, 3}), 100, dir.folder(), newIndex));
-        keysBefore = readBytes(dir.file("whitelist.bin"));
-        historyBefore = readBytes(dir.file("whitelist_h.bin"));
         pullBefore = wlPull(store, 0);
-    }
-    // The failed push left nothing: not in memory, not in the files, not after a load.
-    void expectNoTrace() {
-        EXPECT_EQ(wlPull(store, 0), pullBefore);
-        EXPECT_FALSE(store.containsKey(9));
-        EXPECT_TRUE(tempFiles(dir).empty());
-        CommonWhitelist reloaded;
-        ASSERT_TRUE(reloaded.load(dir.folder()));
-        EXPECT_EQ(wlPull(reloaded, 0), pullBefore);
-        EXPECT_FALSE(reloaded.containsKey(9));
     }
 
     TempFolder dir;
     CommonWhitelist store;
-    std::string keysBefore, historyBefore, pullBefore;
+    std::string pullBefore;
 };
 
 TEST_F(WhitelistFaults, AcknowledgedPushWasSyncedBeforeEveryRename) {
@@ -116,21 +104,10 @@ TEST_F(WhitelistFaults, AcknowledgedPushWasSyncedBeforeEveryRename) {
     expectSyncedInOrder(ops.events(), realFolder(dir));
 }
 
-TEST_F(WhitelistFaults, ShortWriteFailsThePushWithoutTrace) {
-    for (int n = 1; n <= 2; ++n) {
-        FaultyFileOps ops;
-        ops.shortWriteAt(n);
-        uint32_t newIndex = 77;
-        EXPECT_FALSE(store.push(wlBody({9}), 100, dir.folder(), newIndex)) << n;
-        EXPECT_EQ(newIndex, 77u);
-        EXPECT_EQ(readBytes(dir.file("whitelist.bin")), keysBefore);
-        EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), historyBefore);
-        expectNoTrace();
-    }
-}
-
-TEST_F(WhitelistFaults, EveryFailedSyncOrRenameFailsThePushWithoutTrace) {
-    int syncs = 0, renames = 0;
+// Once the push's records are synced into the history file it stands, whatever becomes of
+// the rewrite of both files that follows; before that, a failure leaves no trace.
+TEST_F(WhitelistFaults, EveryFailedOperationFailsThePushWithoutTraceOrLetsItStand) {
+    int counts[5] = {};
     {
         // A dry run on a copy of the state counts the operations of one push.
         TempFolder other;
@@ -140,24 +117,54 @@ TEST_F(WhitelistFaults, EveryFailedSyncOrRenameFailsThePushWithoutTrace) {
         ASSERT_TRUE(copy.push(wlBody({1, 2, 3}), 100, other.folder(), newIndex));
         FaultyFileOps ops;
         ASSERT_TRUE(copy.push(wlBody({9}), 100, other.folder(), newIndex));
-        for (const auto& event : ops.events()) {
-            syncs += event.kind == Kind::sync;
-            renames += event.kind == Kind::rename;
+        for (const auto& event : ops.events())
+            ++counts[int(event.kind)];
+    }
+    ASSERT_EQ(counts[int(Kind::rename)], 2);
+    const std::string pullWith9 = [&] {
+        TempFolder other;
+        CommonWhitelist copy;
+        uint32_t newIndex = 0;
+        copy.push(wlBody({1, 2, 3}), 100, other.folder(), newIndex);
+        copy.push(wlBody({9}), 100, other.folder(), newIndex);
+        return wlPull(copy, 0);
+    }();
+    int stood = 0, failed = 0;
+    for (Kind kind : {Kind::write, Kind::flush, Kind::sync, Kind::truncate, Kind::rename}) {
+        for (int n = 1; n <= counts[int(kind)]; ++n) {
+            for (bool shortWrite : {false, true}) {
+                if (shortWrite && kind != Kind::write)
+                    continue;
+                SCOPED_TRACE(std::to_string(int(kind)) + " " + std::to_string(n) +
+                             (shortWrite ? " short" : ""));
+                TempFolder dir;
+                CommonWhitelist store;
+                ASSERT_TRUE(store.load(dir.folder()));
+                uint32_t newIndex = 0;
+                ASSERT_TRUE(store.push(wlBody({1, 2, 3}), 100, dir.folder(), newIndex));
+                bool ok;
+                {
+                    FaultyFileOps ops;
+                    if (shortWrite)
+                        ops.shortWriteAt(n);
+                    else
+                        ops.failAt(kind, n);
+                    ok = store.push(wlBody({9}), 100, dir.folder(), newIndex);
+                }
+                ++(ok ? stood : failed);
+                const std::string expected = ok ? pullWith9 : pullBefore;
+                EXPECT_EQ(wlPull(store, 0), expected);
+                EXPECT_EQ(store.containsKey(9), ok);
+                EXPECT_TRUE(tempFiles(dir).empty());
+                CommonWhitelist reloaded;
+                ASSERT_TRUE(reloaded.load(dir.folder()));
+                EXPECT_EQ(wlPull(reloaded, 0), expected);
+                EXPECT_EQ(reloaded.containsKey(9), ok);
+            }
         }
     }
-    ASSERT_GE(syncs, 4);  // two files and the folder after each rename
-    ASSERT_EQ(renames, 2);
-    for (Kind kind : {Kind::sync, Kind::rename, Kind::flush}) {
-        const int count = kind == Kind::sync ? syncs : kind == Kind::rename ? renames : 2;
-        for (int n = 1; n <= count; ++n) {
-            FaultyFileOps ops;
-            ops.failAt(kind, n);
-            uint32_t newIndex = 0;
-            EXPECT_FALSE(store.push(wlBody({9}), 100, dir.folder(), newIndex))
-                << int(kind) << " " << n;
-            expectNoTrace();
-        }
-    }
+    EXPECT_GT(stood, 0);
+    EXPECT_GT(failed, 0);
 }
 
 class TrainingDbFaults : public ::testing::Test {

@@ -65,6 +65,15 @@ struct WlModel {
     bool operator==(const WlModel&) const = default;
 };
 
+// The loaded store holds model's state; its history may reach further back than the
+// model's trimmed one (a crash before the trimmed history file replaced the longer one).
+bool heldBy(const WlModel& seen, const WlModel& model) {
+    const size_t extra = seen.history.size() - std::min(seen.history.size(), model.history.size());
+    return seen.keys == model.keys && seen.base + extra == model.base &&
+           std::equal(model.history.begin(), model.history.end(), seen.history.begin() + extra,
+                      seen.history.end());
+}
+
 HTTPParser::IOB wlBody(const Step& step) {
     HTTPParser::IOB body;
     for (auto [op, key] : step.changes) {
@@ -114,8 +123,8 @@ void runWhitelist(const std::vector<Step>& steps, const std::string& folder, boo
             model.push(step);
             saved = model;
         } else if (step.op == Op::clear) {
-            store->clear();  // memory only, until the next save
-            model = WlModel{};
+            store->clear(folder);
+            model = saved = WlModel{};
         } else {
             if (step.op == Op::restart) {
                 store->save(folder);
@@ -333,7 +342,7 @@ TEST(StoreModel, WhitelistCrashAtEveryFileOperation) {
         const WlModel seen = observe(loaded);
         const WlModel before = done == 0 ? WlModel{} : durable[done - 1];
         const WlModel& after = durable[std::min(done, durable.size() - 1)];
-        EXPECT_TRUE(seen == before || seen == after) << "crash at operation " << n;
+        EXPECT_TRUE(heldBy(seen, before) || heldBy(seen, after)) << "crash at operation " << n;
         if (!died)
             break;
         ASSERT_LT(n, 5000);

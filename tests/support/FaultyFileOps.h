@@ -33,10 +33,19 @@ class FaultyFileOps : public FileOps {
         failKind_ = kind;
         failAt_ = n;
     }
+    // Every operation of this kind from the nth on fails, as on a disk turned read-only;
+    // 0 for none. Kinds add up.
+    void failFrom(Kind kind, int n) { failFrom_[int(kind)] = n; }
     // The nth write writes half of what it was given.
     void shortWriteAt(int n) { shortWriteAt_ = n; }
     // Syncs report success without syncing: a store cannot tell, only the order log can.
     void dropSyncs(bool drop) { dropSyncs_ = drop; }
+    // The nth open (counted from 1) fails with error. Opens are no crash points: a crash
+    // there leaves what the operation before it left.
+    void failOpenAt(int n, int error) {
+        failOpenAt_ = n;
+        openError_ = error;
+    }
     // The nth operation of any kind ends the process before it happens, as a crash.
     void crashAt(int n) { crashAt_ = n; }
 
@@ -44,6 +53,13 @@ class FaultyFileOps : public FileOps {
     const std::vector<Event>& events() const { return events_; }
     void clearEvents() { events_.clear(); }
 
+    int open(const char* path, int flags, mode_t mode) override {
+        if (++opens_ == failOpenAt_) {
+            errno = openError_;
+            return -1;
+        }
+        return FileOps::open(path, flags, mode);
+    }
     size_t write(FILE* file, const void* data, size_t size, size_t count) override {
         const int n = begin(Kind::write, pathOf(fileno(file)));
         if (n == shortWriteAt_ && size * count > 1) {
@@ -103,7 +119,8 @@ class FaultyFileOps : public FileOps {
         return ++counts_[int(kind)];
     }
     bool fails(Kind kind, int n) {
-        const bool failed = kind == failKind_ && n == failAt_;
+        const int from = failFrom_[int(kind)];
+        const bool failed = (kind == failKind_ && n == failAt_) || (from > 0 && n >= from);
         if (failed)
             events_.back().failed = true;
         return failed;
@@ -114,7 +131,11 @@ class FaultyFileOps : public FileOps {
     int shortWriteAt_ = 0;
     bool dropSyncs_ = false;
     int crashAt_ = 0;
+    int failOpenAt_ = 0;
+    int openError_ = 0;
+    int opens_ = 0;
     int operations_ = 0;
     int counts_[5] = {};
+    int failFrom_[5] = {};
     std::vector<Event> events_;
 };

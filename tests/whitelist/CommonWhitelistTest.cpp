@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TempFolder.h"
 #include "tests/whitelist/WhitelistTestSupport.h"
 
 namespace {
@@ -113,10 +114,11 @@ TEST(WhitelistPullPush, IndexesCompareUnsigned) {
 }
 
 TEST(WhitelistPullPush, ClientAheadAfterClear) {
+    TempFolder dir;
     CommonWhitelist store;
     for (int64_t k = 0; k < 40; ++k)
         store.addKey(k);
-    store.clear();
+    EXPECT_TRUE(store.clear(dir.folder()));
     EXPECT_EQ(store.count(), 0);
     EXPECT_EQ(store.keyCount(), 0u);
     EXPECT_EQ(store.historyBase(), 0u);

@@ -2,6 +2,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <zlib.h>
+
 #include <csignal>
 #include <set>
 
@@ -42,12 +44,15 @@ void fillSample(CommonWhitelist& store) {
     store.trimHistory(2);
 }
 
-// The number of the save that wrote the pair: 7 bytes behind the keys, 8 behind the history.
+// The number of the save that wrote the pair: 7 bytes behind the keys; behind the history 4,
+// then the CRC-32 of every byte before the trailer.
 std::string keysTrailer(uint64_t save) {
     return keyBytes(int64_t(save)).substr(0, 7);
 }
-std::string historyTrailer(uint64_t save) {
-    return keyBytes(int64_t(save));
+std::string withHistoryTrailer(const std::string& history, uint32_t save) {
+    const uint32_t crc =
+        uint32_t(crc32(0, reinterpret_cast<const Bytef*>(history.data()), uInt(history.size())));
+    return history + baseBytes(save) + baseBytes(crc);
 }
 
 const std::string kSampleKeys = keyBytes(-2) + keyBytes(5) + keyBytes(0x0102030405060708);
@@ -62,7 +67,7 @@ TEST(WhitelistFiles, SaveWritesExactBytesAndLoadRestores) {
     fillSample(store);
     ASSERT_TRUE(store.save(dir.folder()));
     EXPECT_EQ(readBytes(dir.file("whitelist.bin")), kSampleKeys + keysTrailer(1));
-    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), kSampleHistory + historyTrailer(1));
+    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), withHistoryTrailer(kSampleHistory, 1));
     // Only the two store files: no temporary file is left behind.
     EXPECT_EQ(FileSystem::listFolder(dir.path()).size(), 2u);
 
@@ -73,11 +78,10 @@ TEST(WhitelistFiles, SaveWritesExactBytesAndLoadRestores) {
     EXPECT_EQ(pullAll(loaded, 0), pullAll(store, 0));
     EXPECT_EQ(pullAll(loaded, 3), pullAll(store, 3));
 
-    // An emptied store saves no key and a bare base; the save number goes on.
-    loaded.clear();
-    ASSERT_TRUE(loaded.save(dir.folder()));
+    // A clear writes no key and a bare base; the save number goes on.
+    ASSERT_TRUE(loaded.clear(dir.folder()));
     EXPECT_EQ(readBytes(dir.file("whitelist.bin")), keysTrailer(2));
-    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), baseBytes(0) + historyTrailer(2));
+    EXPECT_EQ(readBytes(dir.file("whitelist_h.bin")), withHistoryTrailer(baseBytes(0), 2));
 }
 
 TEST(WhitelistFiles, LoadCreatesMissingFilesEmpty) {
