@@ -20,7 +20,7 @@ int whitelistPushTarget(const uint8_t* data, size_t size);
 int trainingDbPushTarget(const uint8_t* data, size_t size);
 
 struct NamedTarget {
-    const char* name;  // also the folder name of its corpus and reproducers
+    const char* name;  // also the folder name of its corpus and kept failures
     TargetFunction function;
 };
 

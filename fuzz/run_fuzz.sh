@@ -2,7 +2,8 @@
 # Runs every fuzz target of a VANTORSYNC_FUZZ build for a bounded time each.
 # Usage: fuzz/run_fuzz.sh <build folder> [target ...]; FUZZ_SECONDS (default 60) per target.
 # Each target works on a copy of its seed corpus in <build>/fuzz-corpus/<target>; inputs
-# that crash, leak, hang or break an invariant land in <build>/fuzz-findings/.
+# that crash, leak, hang or break an invariant land in <build>/fuzz-findings/ (keep each in
+# fuzz/regressions/<target>/). Inputs that once failed seed every run too.
 set -u
 build=${1:?usage: run_fuzz.sh <build folder> [target ...]}
 shift
@@ -28,6 +29,7 @@ for target in "${targets[@]}"; do
     corpus="$build/fuzz-corpus/$target"
     mkdir -p "$corpus"
     cp -n "$here/corpus/$target/"* "$corpus/" 2>/dev/null
+    cp -n "$here/regressions/$target/"* "$corpus/" 2>/dev/null
     log="$findings/$target.log"
     "$program" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -max_len=4096 -print_final_stats=1 -artifact_prefix="$findings/$target-" \

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 
-#include "storage/TrainingDbOptions.h"
-
 size_t CommonTrainingDb::servedSizeLocked() const {
-    return pending_ ? std::min(durableSize_, history_.size()) : history_.size();
+    return groupOpen_ ? std::min(durableSize_, history_.size()) : history_.size();
 }
 
 bool CommonTrainingDb::getUpdates(uint32_t startIndex, HTTPParser::IOB& body, uint32_t& newIndex) {
@@ -69,23 +67,13 @@ bool CommonTrainingDb::applyLocked(const HTTPParser::IOB& body) {
 }
 
 bool CommonTrainingDb::postUpdates(const HTTPParser::IOB& body, uint32_t& newIndex) {
-    AutoLock guard(lock_);
-    if (body.length() == 0)
-        return true;
-    const size_t before = history_.size();
-    file_.beginChanges();
-    const bool stored = applyLocked(body);
-    if (!stored) {
-        file_.rollbackChanges();
-        history_.resize(before);
-    }
-    file_.endChanges();
-    newIndex = historyBase_ + uint32_t(history_.size());
-    return stored;
+    return push(body, UINT32_MAX, newIndex);
 }
 
 bool CommonTrainingDb::push(const HTTPParser::IOB& body, uint32_t maxSize, uint32_t& newIndex) {
     AutoLock guard(lock_);
+    // A group of its own: joining one in flight would tie this push to its commit.
+    waitForCommitsLocked();
     uint32_t index = newIndex;
     // A failed apply marks the group, whose commit then takes it back.
     const bool applied = applyPending(body, index);
@@ -95,12 +83,19 @@ bool CommonTrainingDb::push(const HTTPParser::IOB& body, uint32_t maxSize, uint3
     return true;
 }
 
+void CommonTrainingDb::waitForCommitsLocked() {
+    while (groupOpen_ || committing_)
+        commitEnded_.wait(lock_);
+}
+
 bool CommonTrainingDb::addDescriptor(const MessageDescriptor& descriptor) {
     AutoLock guard(lock_);
-    // A record that only the history's emptying (a clear) put out of reach counts as a
-    // change again when posted anew: as a new record, since the history holds exactly
-    // the records from its start on.
-    if (!file_.add(descriptor, history_.empty() ? file_.dataSize() : 0))
+    if (historyBase_ + uint32_t(history_.size()) == UINT32_MAX)
+        return false;  // no index left to tell (renumbering keeps this far away)
+    // A record that a clear put out of reach counts as a change again when posted anew:
+    // as a new record, since the history holds exactly the records from its start on.
+    const int64_t freshFrom = history_.empty() ? file_.dataSize() : clearedAt_;
+    if (!file_.add(descriptor, freshFrom))
         return false;
     const int32_t offset = file_.find(descriptor.fingerprint, nullptr);
     // Only a newly appended record is a change; a repeat rewrote an older one in place.
@@ -110,94 +105,38 @@ bool CommonTrainingDb::addDescriptor(const MessageDescriptor& descriptor) {
     return true;
 }
 
-uint32_t CommonTrainingDb::firstOffset() const {
-    return history_.empty() ? uint32_t(file_.dataSize()) : history_.front();
+TrainingDbOptions CommonTrainingDb::startAt(uint32_t base, size_t firstEntry) const {
+    TrainingDbOptions options;
+    options.historyBase = base;
+    options.firstOffset =
+        firstEntry < history_.size() ? history_[firstEntry] : uint32_t(file_.dataSize());
+    return options;
 }
 
 bool CommonTrainingDb::saveOptions() {
-    if (folder_.empty())
-        return false;
-    TrainingDbOptions options;
-    options.historyBase = historyBase_;
-    options.firstOffset = firstOffset();
-    return options.write(folder_ + kOptionsFileName);
-}
-
-bool CommonTrainingDb::trimLocked(uint32_t maxSize) {
-    if (history_.size() <= maxSize)
-        return true;
-    const size_t excess = history_.size() - maxSize;
-    // Recorded before memory changes: a crash must never move clients' indexes backwards.
-    TrainingDbOptions options;
-    options.historyBase = historyBase_ + uint32_t(excess);
-    options.firstOffset = excess < history_.size() ? history_[excess] : uint32_t(file_.dataSize());
-    if (folder_.empty())
-        return false;
-    if (!options.write(folder_ + kOptionsFileName)) {
-        // The new file may be in place even so (its folder sync failed): the start on
-        // disk must go back to the one clients were told.
-        saveOptions();
-        return false;
-    }
-    historyBase_ += uint32_t(excess);
-    history_.erase(history_.begin(), history_.begin() + std::ptrdiff_t(excess));
-    return true;
-}
-
-void CommonTrainingDb::compactLocked(uint32_t maxCount) {
-    DescriptorFile::Compaction plan;
-    if (folder_.empty() || !file_.prepareCompaction(maxCount, plan))
-        return;
-    // History entries of dropped records leave the history as if trimmed (only a size
-    // compaction drops such records).
-    const auto kept = std::lower_bound(history_.begin(), history_.end(), uint32_t(plan.keepFrom));
-    const size_t dropped = size_t(kept - history_.begin());
-    TrainingDbOptions options;
-    options.historyBase = historyBase_ + uint32_t(dropped);
-    options.firstOffset = kept != history_.end() ? *kept : uint32_t(file_.dataSize());
-    // Which file the start belongs to is told by the copy's inode, so a crash on either
-    // side of the rename finds the start that fits the file in place.
-    options.pendingShift = uint32_t(plan.keepFrom);
-    options.shiftedFileId = plan.newFileId;
-    const bool recorded = options.write(folder_ + kOptionsFileName);
-    // Dropping those entries is right whichever options file survives: the records are
-    // still in the old file, and the indexes before the new base stay unused.
-    historyBase_ += uint32_t(dropped);
-    history_.erase(history_.begin(), kept);
-    if (!recorded) {
-        file_.abandonCompaction(plan);
-        return;
-    }
-    if (!file_.finishCompaction(plan))
-        return;
-    for (uint32_t& offset : history_)
-        offset -= uint32_t(plan.keepFrom);
+    return !folder_.empty() && startAt(historyBase_, 0).write(folder_ + kOptionsFileName);
 }
 
 bool CommonTrainingDb::trimHistory(uint32_t maxSize) {
     AutoLock guard(lock_);
-    if (!trimLocked(maxSize))
-        return false;
-    compactLocked(maxSize);
-    return true;
+    waitForCommitsLocked();
+    return commitPending(maxSize);
 }
 
 void CommonTrainingDb::clear() {
-    AutoLock guard(lock_);
-    history_.clear();
-    historyBase_ = 0;
-    if (pending_) {
+    {
+        AutoLock guard(lock_);
+        ++generation_;
+        history_.clear();
+        historyBase_ = 0;
+        durableSize_ = 0;
+        clearedAt_ = file_.dataSize();
         clearDeferred_ = true;
-        return;
+        if (groupOpen_ || committing_)
+            return;  // the commit in flight does the file side when it ends
+        committing_ = true;
     }
-    clearLocked();
-}
-
-void CommonTrainingDb::clearLocked() {
-    history_.clear();
-    historyBase_ = 0;
-    saveOptions();
-    compactLocked(0);
+    settleFiles(0, 0, false);
 }
 
 int32_t CommonTrainingDb::count() {
@@ -207,12 +146,14 @@ int32_t CommonTrainingDb::count() {
 
 bool CommonTrainingDb::flush() {
     AutoLock guard(lock_);
+    waitForCommitsLocked();
     bool ok = file_.close();
     return saveOptions() && ok;
 }
 
 bool CommonTrainingDb::reopen() {
     AutoLock guard(lock_);
+    waitForCommitsLocked();
     if (file_.isOpen())
         return file_.sync();
     if (folder_.empty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "http/IOB.h"
 #include "platform/AutoLock.h"
 #include "storage/DescriptorFile.h"
+#include "storage/TrainingDbOptions.h"
 
 // The common training database: message descriptors that clients push, numbered in
 // the order they were accepted so that each client can pull what it has not seen.
@@ -30,35 +32,42 @@ class CommonTrainingDb {
     // page; newIndex is the index after the last record sent, where the client goes on.
     // False, with newIndex untouched, when a record cannot be read.
     bool getUpdates(uint32_t startIndex, HTTPParser::IOB& body, uint32_t& newIndex);
-    // Stores the descriptors of body up to the first that does not parse. False when
-    // a descriptor could not be written; nothing of the body is stored then.
+    // Stores the descriptors of body up to the first that does not parse, durably. False
+    // when a descriptor could not be stored; nothing of the body is stored then.
     bool postUpdates(const HTTPParser::IOB& body, uint32_t& newIndex);
     // A whole push as clients see it: stored, made durable and trimmed to maxSize
     // before it counts; on failure nothing of it is left in memory or in the files.
-    // Compacts the data file afterwards when it holds too much.
+    // Compacts the data file afterwards when it holds too much. Runs as a group of its
+    // own, after any group in flight, and holds the lock throughout.
     bool push(const HTTPParser::IOB& body, uint32_t maxSize, uint32_t& newIndex);
     // The same in two steps, so that one sync covers many pushes (one committer thread
     // calls both). applyPending stores a push; pulls keep answering from the last durable
     // state until commitPending has synced every pending push, trimmed and compacted, or
-    // taken all of them back. The sync runs without the store's lock.
+    // taken all of them back. The syncs, the options file and the compaction copy are
+    // written without the store's lock. After a failed group that could not be cut from
+    // the file, every push fails until the cut succeeds (tried at each group) or a load.
     bool applyPending(const HTTPParser::IOB& body, uint32_t& newIndex);
     // compactionSlack: how many fingerprints beyond maxSize the file may keep before the
     // records they need are dropped (a copy of the whole file).
     // trimSlack: how far the history may run past maxSize before it is trimmed back to it
     // (each trim syncs the options file).
     bool commitPending(uint32_t maxSize, uint32_t compactionSlack = 0, uint32_t trimSlack = 0);
-    // Stores one parsed descriptor (status set by the caller); false when it could
-    // not be written.
+    // Stores one parsed descriptor (status set by the caller) into the open group; false
+    // when it could not be written.
     bool addDescriptor(const MessageDescriptor& descriptor);
 
     // False when the new start of the history could not be recorded; nothing changed then.
     bool trimHistory(uint32_t maxSize);
+    // Empties the history at once; the files follow when no commit is in flight, else
+    // when it ends. Pushes of a group in flight that come after the clear keep their
+    // numbers, which count from 0 again.
     void clear();
     int32_t count();
 
     // folder ends in "/". Rebuilds exactly the history served before the last stop or
     // crash. Leftover temporary files are removed; a data file with a damaged record
     // before its end is kept under a new name and only its readable part is loaded.
+    // False when a file cannot be opened or read: the store must not be served then.
     bool load(const std::string& folder);
     // Closes the data file with its index and saves the numbering.
     bool flush();
@@ -79,28 +88,70 @@ class CommonTrainingDb {
     // Data files above this size are compacted (see DescriptorFile).
     void setCompactionSize(int64_t bytes);
 
+    // Indexes are unsigned 32-bit on the wire. Long before they run out, a commit or load
+    // numbers the history from 0 again, as a clear does: clients ahead of the end then
+    // receive every held record.
+    static constexpr uint32_t kRenumberAt = 1u << 31;
+
   private:
+    // What a commit decided with the lock, before its disk work without it.
+    struct CommitPlan {
+        uint64_t generation = 0;     // a clear meanwhile leaves memory without the group
+        int syncFd = -1;             // the data file, to sync; -1 when the group is broken
+        bool recordStart = false;    // the history's start moves (trim, renumber, clear)
+        size_t drop = 0;             // history entries the trim drops
+        TrainingDbOptions start;     // the start to record
+        TrainingDbOptions previous;  // the start clients were told, put back on failure
+        std::string optionsPath;
+        bool durable = false;  // records synced and the start recorded
+    };
+
+    // The steps of a commit, in order; committing_ is set from the first to the last.
+    void beginCommitLocked(uint32_t maxSize, uint32_t trimSlack, CommitPlan& plan) REQUIRES(lock_);
+    static void makeDurable(CommitPlan& plan);
+    bool endCommitLocked(const CommitPlan& plan) REQUIRES(lock_);
+    // The file side of a clear and the compaction, then the commit's end.
+    void settleFiles(uint32_t maxCount, uint32_t compactionSlack, bool mayCompact) EXCLUDES(lock_);
+    void compactOutsideLock(uint32_t maxCount) EXCLUDES(lock_);
+    bool recordClearedStart() EXCLUDES(lock_);
+
+    void openGroupLocked() REQUIRES(lock_);
+    void waitForCommitsLocked() REQUIRES(lock_);
     bool applyLocked(const HTTPParser::IOB& body) REQUIRES(lock_);
-    bool trimLocked(uint32_t maxSize) REQUIRES(lock_);
-    void compactLocked(uint32_t maxCount) REQUIRES(lock_);
-    // Where the history starts in the data file; its end when the history is empty.
-    uint32_t firstOffset() const REQUIRES(lock_);
+    // The start of the history as the options file records it, firstEntry entries on.
+    TrainingDbOptions startAt(uint32_t base, size_t firstEntry) const REQUIRES(lock_);
     bool saveOptions() REQUIRES(lock_);
     void setAsideDamagedFile(int64_t damagedAt) REQUIRES(lock_);
+    // A relabel whose old record a crash left current beside the new one: the old one
+    // becomes what the relabel would have made it.
+    void resolveDoubleCurrents(const std::vector<std::pair<uint32_t, uint32_t>>& superseded)
+        REQUIRES(lock_);
 
     // The history entries pulls may see: all of them unless pushes are pending.
     size_t servedSizeLocked() const REQUIRES(lock_);
-    void clearLocked() REQUIRES(lock_);
 
     std::string folder_ GUARDED_BY(lock_);
     DescriptorFile file_ GUARDED_BY(lock_);
-    // Set from the first pending push until its commit, which ends the file's changes.
-    bool pending_ GUARDED_BY(lock_) = false;
+    // From the first push of a group until its commit has decided it.
+    bool groupOpen_ GUARDED_BY(lock_) = false;
+    // From a commit's start until its file work (clear, compaction) has ended; the data file
+    // changes only under it, and nothing else starts a commit or a group meanwhile.
+    bool committing_ GUARDED_BY(lock_) = false;
+    std::condition_variable_any commitEnded_;
     bool groupBroken_ GUARDED_BY(lock_) = false;
+    // The history entries that were durable when the group began (or were cleared since).
     size_t durableSize_ GUARDED_BY(lock_) = 0;
-    // A clear while pushes are pending empties memory at once; the file side follows
-    // when the commit has ended the file's changes.
+    // The data file's length when the group began.
+    int64_t groupStartSize_ GUARDED_BY(lock_) = 0;
+    // After a failed group whose records could not be cut: the length to cut back to.
+    int64_t cutBackTo_ GUARDED_BY(lock_) = -1;
+    // Counts clears, so that a commit learns that memory no longer holds its group.
+    uint64_t generation_ GUARDED_BY(lock_) = 0;
+    // A clear emptied memory; the files follow when the commit in flight ends.
     bool clearDeferred_ GUARDED_BY(lock_) = false;
+    // Records before this offset were put out of the clients' reach by a clear: posted
+    // again they count as new.
+    int64_t clearedAt_ GUARDED_BY(lock_) = 0;
     std::vector<uint32_t> history_ GUARDED_BY(lock_);
     uint32_t historyBase_ GUARDED_BY(lock_) = 0;
     CriticalSection lock_;

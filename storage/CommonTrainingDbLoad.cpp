@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <unordered_map>
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
@@ -33,9 +34,22 @@ void CommonTrainingDb::setAsideDamagedFile(int64_t damagedAt) {
     }
 }
 
+void CommonTrainingDb::resolveDoubleCurrents(
+    const std::vector<std::pair<uint32_t, uint32_t>>& superseded) {
+    if (superseded.empty())
+        return;
+    for (const auto& [offset, label] : superseded)
+        file_.markSuperseded(offset, label);
+    file_.syncData();
+}
+
 bool CommonTrainingDb::load(const std::string& folder) {
     AutoLock guard(lock_);
+    waitForCommitsLocked();
     folder_ = folder;
+    cutBackTo_ = -1;
+    clearDeferred_ = false;
+    clearedAt_ = 0;
     const std::string dataPath = folder + kDataFileName;
     const std::string optionsPath = folder + kOptionsFileName;
     removeLeftoverTemporaries(optionsPath);
@@ -51,8 +65,26 @@ bool CommonTrainingDb::load(const std::string& folder) {
     // A compaction that did not reach its rename: the file in place is the valid one.
     fileOps().unlink((dataPath + ".new").c_str());
 
+    // The current record of each descriptor seen so far, to find a relabel that a crash
+    // left half done: its new record durable, its old one still current.
+    struct Current {
+        uint32_t offset;
+        uint32_t label;
+    };
+    std::unordered_map<int64_t, Current> currents;
+    std::vector<std::pair<uint32_t, uint32_t>> superseded;
     // readAll calls it right here, under this function's lock.
     const auto collect = [&](uint32_t offset, const MessageDescriptor& descriptor) REQUIRES(lock_) {
+        if (descriptor.status == MessageDescriptor::kCurrent) {
+            auto [known, added] =
+                currents.try_emplace(descriptor.fingerprint, Current{offset, descriptor.label});
+            if (!added) {
+                if (known->second.label != descriptor.label &&
+                    file_.recordMatches(known->second.offset, descriptor))
+                    superseded.emplace_back(known->second.offset, descriptor.label);
+                known->second = Current{offset, descriptor.label};
+            }
+        }
         // Every record from the start on was appended as a change. Files written before
         // the start was recorded only allow the current records.
         const bool inHistory =
@@ -68,11 +100,18 @@ bool CommonTrainingDb::load(const std::string& folder) {
     if (damagedAt >= 0) {
         setAsideDamagedFile(damagedAt);
         history_.clear();
+        currents.clear();
+        superseded.clear();
         int64_t again = -1;
         ok = file_.readAll(collect, &again) && again < 0;
     }
-    // From now on the options file tells exactly where the history starts.
-    if (!options.complete || options.pendingShift != 0)
+    resolveDoubleCurrents(superseded);
+    // From now on the options file tells exactly where the history starts; a numbering
+    // near its end starts again from 0.
+    const bool renumber = uint64_t(historyBase_) + history_.size() >= kRenumberAt;
+    if (renumber)
+        historyBase_ = 0;
+    if (!options.complete || options.pendingShift != 0 || renumber)
         saveOptions();
     return ok;
 }

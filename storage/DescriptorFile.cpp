@@ -202,18 +202,25 @@ bool DescriptorFile::readAll(
     return true;
 }
 
-void DescriptorFile::beginChanges(bool deferFlush) {
+void DescriptorFile::beginChanges() {
     journaling_ = true;
-    deferFlush_ = deferFlush;
     journalSize_ = size_;
-    journalHeads_.clear();
+    deferredHeads_.clear();
     journalIndex_.clear();
 }
 
-void DescriptorFile::endChanges() {
+void DescriptorFile::commitChanges() {
     journaling_ = false;
-    deferFlush_ = false;
-    journalHeads_.clear();
+    // Should a head not reach the disk, the old record stays current beside its successor;
+    // a load resolves such a pair to the later record.
+    for (const Head& head : deferredHeads_)
+        rewriteHead(head.offset, head.label, head.status);
+    if (!deferredHeads_.empty() && fileOps().flush(data_.stream()) != 0) {
+        __fpurge(data_.stream());  // or every later flush would fail on them
+        std::clearerr(data_.stream());
+        position_ = -1;
+    }
+    deferredHeads_.clear();
     journalIndex_.clear();
 }
 
@@ -228,27 +235,21 @@ bool DescriptorFile::rollbackChanges() {
     if (!journaling_)
         return true;
     journaling_ = false;
-    deferFlush_ = false;
+    deferredHeads_.clear();
     bool ok = isOpen_;
     if (ok && fileOps().flush(data_.stream()) != 0) {
         __fpurge(data_.stream());
         std::clearerr(data_.stream());
     }
-    if (ok && size_ > journalSize_)
-        ok = truncateTo(journalSize_);
-    // Heads of records appended since went with the cut; writing them would leave a hole.
-    for (auto head = journalHeads_.rbegin(); ok && head != journalHeads_.rend(); ++head) {
-        if (head->offset < journalSize_)
-            ok = rewriteHead(head->offset, head->label, head->status);
-    }
+    // Heads of older records were never written; those of appended records go with the
+    // cut, which is made even when no append succeeded: a failed one may have left bytes.
+    ok = ok && truncateTo(journalSize_);
     for (auto entry = journalIndex_.rbegin(); entry != journalIndex_.rend(); ++entry) {
         if (entry->offset < 0)
             index_.erase(entry->fingerprint);
         else
             index_.set(entry->fingerprint, entry->offset);
     }
-    ok = ok && data_.sync();
-    journalHeads_.clear();
     journalIndex_.clear();
     return ok;
 }
@@ -283,6 +284,23 @@ int32_t DescriptorFile::find(int64_t fingerprint, MessageDescriptor* descriptor)
     return *offset;
 }
 
+bool DescriptorFile::recordMatches(uint32_t offset, const MessageDescriptor& descriptor) {
+    uint8_t header[MessageDescriptor::kHeaderSize];
+    uint32_t label = 0, count = 0;
+    int32_t status = 0;
+    const int fd = fileno(data_.stream());
+    if (::pread(fd, header, sizeof header, offset) != ssize_t(sizeof header) ||
+        !DescriptorRecord::decodeHeader(header, label, status, count) ||
+        count != descriptor.values.size())
+        return false;
+    MessageDescriptor stored;
+    stored.values.resize(count);
+    const ssize_t bytes = ssize_t(8 * size_t(count));
+    return (count == 0 || ::pread(fd, stored.values.data(), size_t(bytes),
+                                  offset + MessageDescriptor::kHeaderSize) == bytes) &&
+           stored.matches(descriptor);
+}
+
 bool DescriptorFile::rewriteHead(int32_t offset, uint32_t label, int32_t status) {
     uint8_t head[8];
     std::memcpy(head, &label, 4);
@@ -307,7 +325,7 @@ int32_t DescriptorFile::append(const MessageDescriptor& descriptor) {
     // full disk), when it is already indexed and numbered and nobody can take it back.
     // Changes whose owner syncs or takes them back let their records wait for that sync.
     if (!DescriptorRecord::write(data_, descriptor) ||
-        (!(journaling_ && deferFlush_) && fileOps().flush(data_.stream()) != 0)) {
+        (!journaling_ && fileOps().flush(data_.stream()) != 0)) {
         // Leave no partial record behind: the next append starts at the old end again.
         // Bytes the disk refused are dropped, or every later flush would fail on them.
         __fpurge(data_.stream());
@@ -322,6 +340,14 @@ int32_t DescriptorFile::append(const MessageDescriptor& descriptor) {
     return int32_t(offset);
 }
 
+bool DescriptorFile::changeHead(int32_t offset, uint32_t label, int32_t status) {
+    if (journaling_ && offset < journalSize_) {
+        deferredHeads_.push_back(Head{offset, label, status});
+        return true;
+    }
+    return rewriteHead(offset, label, status);
+}
+
 bool DescriptorFile::add(const MessageDescriptor& descriptor, int64_t freshFrom) {
     if (!isOpen_ || descriptor.values.size() > MessageDescriptor::kMaxValues)
         return false;
@@ -329,10 +355,10 @@ bool DescriptorFile::add(const MessageDescriptor& descriptor, int64_t freshFrom)
     int32_t offset = find(descriptor.fingerprint, &stored);
     if (offset >= 0 && !stored.matches(descriptor))
         offset = -1;  // same fingerprint only
-    if (offset >= 0 && journaling_)
-        journalHeads_.push_back(Head{offset, stored.label, stored.status});
     if (offset >= 0 && stored.label == descriptor.label && offset >= freshFrom) {
-        return rewriteHead(offset, stored.label, MessageDescriptor::kCurrent);
+        if (stored.status == MessageDescriptor::kCurrent)
+            return true;  // nothing to change
+        return changeHead(offset, stored.label, MessageDescriptor::kCurrent);
     }
     if (offset >= 0 && stored.label == descriptor.label)
         return append(descriptor) >= 0;
@@ -341,7 +367,7 @@ bool DescriptorFile::add(const MessageDescriptor& descriptor, int64_t freshFrom)
     if (append(descriptor) < 0) {
         return false;
     }
-    return offset < 0 || rewriteHead(offset, descriptor.label, MessageDescriptor::kSuperseded);
+    return offset < 0 || changeHead(offset, descriptor.label, MessageDescriptor::kSuperseded);
 }
 
 bool DescriptorFile::appendRecordsTo(const uint32_t* offsets, size_t count, HTTPParser::IOB& out) {

@@ -61,14 +61,25 @@ class DescriptorFile {
     // makes the data file hold only its first goodEnd bytes.
     bool setAside(int64_t goodEnd, const std::string& asidePath);
 
-    // Changes from beginChanges on (appends, rewritten heads, index entries) can be
-    // taken back with rollbackChanges until endChanges; rollback leaves the file and
-    // index as they were at beginChanges and syncs the file.
-    // deferFlush: appended records stay in the stream buffer; the owner promises to end the
-    // changes with a sync (flushForSync) or a rollback, which then catch any write error.
-    void beginChanges(bool deferFlush = false);
+    // The changes of one group of pushes: from beginChanges on, appended records wait in the
+    // stream buffer for the owner's sync (flushForSync), and a stored record that a push
+    // supersedes keeps its head on the disk until the records that replace it are durable
+    // (commitChanges then rewrites it), so that neither a pull nor a crash can see a
+    // relabel whose new record may still go. rollbackChanges instead cuts the appended
+    // records and restores the index; false when the cut could not be made durable, so
+    // that the file may still hold them.
+    void beginChanges();
+    void commitChanges();
     bool rollbackChanges();
-    void endChanges();
+    bool inChanges() const { return journaling_; }
+    // Makes the file end at length again (synced); false when it could not.
+    bool cutBackTo(int64_t length) { return truncateTo(length); }
+    // For a load: whether the record at offset holds the same values as descriptor, and
+    // giving that record the head a relabel to label gives it.
+    bool recordMatches(uint32_t offset, const MessageDescriptor& descriptor);
+    bool markSuperseded(uint32_t offset, uint32_t label) {
+        return rewriteHead(int32_t(offset), label, MessageDescriptor::kSuperseded);
+    }
 
     // The offset of the newest record with this fingerprint, or -1; with a
     // descriptor given, that record is read into it.
@@ -93,19 +104,29 @@ class DescriptorFile {
     // nothing changed).
     int32_t compact(uint32_t maxCount);
 
-    // The same in two steps, so that the owner can record the move durably before it
-    // happens: prepare writes and syncs the shortened copy (false when there is nothing
-    // to do or it failed); then exactly one of finish (rename into place, index moved)
-    // or abandon. finish returns false when the rename failed (nothing moved).
+    // The same in steps, so that the owner can do the copying without its lock and record
+    // the move durably before it happens. With the owner's lock: plan (false when nothing
+    // is due or the copy file cannot be made). Without it, on the plan alone: copy (the
+    // kept records into the copy, synced) and then place (the copy renamed over the data
+    // file, the folder synced); the data file must not change meanwhile. With the lock
+    // again: exactly one of finish (reopen the renamed file, move the index) or abandon.
     struct Compaction {
-        int64_t keepFrom = 0;
+        size_t skipRecords = 0;  // at least this many records go from the start...
+        int64_t keepAtMost = 0;  // ...and more until at most this much is kept
+        int64_t sourceEnd = 0;   // the data file's length when planned
+        int sourceFd = -1;       // a duplicate of the data file's descriptor
+        int copyFd = -1;
+        int64_t keepFrom = 0;  // set by copy: where the kept records started
         int64_t keptEnd = 0;
         uint64_t newFileId = 0;  // the inode of the copy, which keeps it after the rename
         std::string newPath;
+        std::string dataPath;
     };
-    bool prepareCompaction(uint32_t maxCount, Compaction& plan);
-    bool finishCompaction(const Compaction& plan);
-    void abandonCompaction(const Compaction& plan);
+    bool planCompaction(uint32_t maxCount, Compaction& plan);
+    static bool copyForCompaction(Compaction& plan);
+    static bool placeCompaction(const Compaction& plan);
+    void finishCompaction(Compaction& plan);
+    static void abandonCompaction(Compaction& plan);
 
     // Files above this size are compacted, long before 32-bit offsets run out.
     static constexpr int64_t kDefaultCompactionSize = int64_t(3) << 29;  // 1.5 GiB
@@ -134,8 +155,11 @@ class DescriptorFile {
     int32_t append(const MessageDescriptor& descriptor);
     bool truncateTo(int64_t length);
     bool readBytes(void* buffer, size_t size);
-    // Copies the whole records from offset from on into a new file and syncs it.
-    bool copyRecords(int64_t from, const std::string& newPath, int64_t& keptEnd);
+    // The head of a stored record that a push changes: written now when the record came
+    // with the same group, else kept for commitChanges.
+    bool changeHead(int32_t offset, uint32_t label, int32_t status);
+    // The whole records from plan.keepFrom on into the copy, synced.
+    static bool copyRecords(Compaction& plan);
 
     bool isOpen_ = false;
     int32_t currentOffset_ = 0;
@@ -161,8 +185,7 @@ class DescriptorFile {
         int32_t offset;  // -1: the fingerprint had no entry
     };
     bool journaling_ = false;
-    bool deferFlush_ = false;
     int64_t journalSize_ = 0;
-    std::vector<Head> journalHeads_;
+    std::vector<Head> deferredHeads_;
     std::vector<IndexEntry> journalIndex_;
 };

@@ -41,71 +41,69 @@ bool DescriptorFile::setAside(int64_t goodEnd, const std::string& asidePath) {
 
 int32_t DescriptorFile::compact(uint32_t maxCount) {
     Compaction plan;
-    if (!prepareCompaction(maxCount, plan))
+    if (!planCompaction(maxCount, plan))
         return 0;
-    return finishCompaction(plan) ? int32_t(plan.keepFrom) : 0;
+    if (!copyForCompaction(plan) || !placeCompaction(plan)) {
+        abandonCompaction(plan);
+        return 0;
+    }
+    finishCompaction(plan);
+    return int32_t(plan.keepFrom);
 }
 
-bool DescriptorFile::prepareCompaction(uint32_t maxCount, Compaction& plan) {
+bool DescriptorFile::planCompaction(uint32_t maxCount, Compaction& plan) {
     const size_t fingerprints = index_.size();
     const bool tooMany = fingerprints > maxCount;
     const bool tooLarge = size_ > compactionSize_;
-    if (!isOpen_ || (!tooMany && !tooLarge))
+    if (!isOpen_ || (!tooMany && !tooLarge) || size_ == 0)
         return false;
-
     // As many records as there are fingerprints too many go, whatever their status, and
     // then as many more as it takes to bring a large file down to three quarters of the
     // compaction size, which leaves room for many pushes before the next such copy.
-    const size_t byCount = tooMany ? fingerprints - maxCount : 0;
-    const int64_t keepAtMost = compactionSize_ / 4 * 3;
-    MessageDescriptor record;
-    if (!seekTo(0, false) || readRaw(record) != ReadResult::ok)
-        return false;
-    int64_t keepFrom = position_;
-    for (size_t skipped = 1; skipped < byCount || size_ - keepFrom > keepAtMost; ++skipped) {
-        ReadResult result = readRaw(record);
-        if (result == ReadResult::ioError)
-            return false;
-        if (result == ReadResult::end)
-            break;
-        keepFrom = position_;
-    }
-
+    plan.skipRecords = std::max<size_t>(1, tooMany ? fingerprints - maxCount : 0);
+    plan.keepAtMost = compactionSize_ / 4 * 3;
+    plan.sourceEnd = size_;
+    plan.dataPath = dataPath_;
+    plan.newPath = dataPath_ + ".new";
     // Pending appends must reach the file before it is read beside the stream.
     if (fileOps().flush(data_.stream()) != 0)
         return false;
     position_ = -1;
-    plan.keepFrom = keepFrom;
-    plan.newPath = dataPath_ + ".new";
-    if (!copyRecords(keepFrom, plan.newPath, plan.keptEnd)) {
-        fileOps().unlink(plan.newPath.c_str());
-        return false;
-    }
+    plan.sourceFd = ::fcntl(fileno(data_.stream()), F_DUPFD_CLOEXEC, 0);
+    plan.copyFd =
+        fileOps().open(plan.newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     struct stat st;
-    if (::stat(plan.newPath.c_str(), &st) != 0) {
-        fileOps().unlink(plan.newPath.c_str());
+    if (plan.sourceFd < 0 || plan.copyFd < 0 || ::fstat(plan.copyFd, &st) != 0) {
+        abandonCompaction(plan);
         return false;
     }
     plan.newFileId = uint64_t(st.st_ino);
     return true;
 }
 
-void DescriptorFile::abandonCompaction(const Compaction& plan) {
-    fileOps().unlink(plan.newPath.c_str());
+void DescriptorFile::abandonCompaction(Compaction& plan) {
+    if (plan.copyFd >= 0)
+        ::close(plan.copyFd);
+    if (plan.sourceFd >= 0)
+        ::close(plan.sourceFd);
+    plan.copyFd = plan.sourceFd = -1;
+    if (!plan.newPath.empty())
+        fileOps().unlink(plan.newPath.c_str());
 }
 
-bool DescriptorFile::finishCompaction(const Compaction& plan) {
-    data_.close();
-    if (fileOps().rename(plan.newPath.c_str(), dataPath_.c_str()) != 0) {
-        fileOps().unlink(plan.newPath.c_str());
-        if (!openData())
-            isOpen_ = false;
+bool DescriptorFile::placeCompaction(const Compaction& plan) {
+    if (fileOps().rename(plan.newPath.c_str(), plan.dataPath.c_str()) != 0)
         return false;
-    }
     // Should the folder sync fail, either file may be found after a crash; the owner
     // recorded which one its numbering belongs to, by the copy's inode.
-    syncParentFolder(dataPath_);
+    syncParentFolder(plan.dataPath);
+    return true;
+}
 
+void DescriptorFile::finishCompaction(Compaction& plan) {
+    ::close(plan.sourceFd);
+    plan.sourceFd = -1;
+    data_.close();
     // The index named the newest record of every fingerprint, so the kept records'
     // entries are exactly those at or behind the first kept record, moved by the shift.
     Index shifted;
@@ -118,14 +116,47 @@ bool DescriptorFile::finishCompaction(const Compaction& plan) {
     // The index file follows with the next sync or close; a load rebuilds it from the records.
     if (!openData())
         isOpen_ = false;
-    return true;
 }
 
-bool DescriptorFile::copyRecords(int64_t from, const std::string& newPath, int64_t& keptEnd) {
-    const int in = fileno(data_.stream());
-    const int out = fileOps().open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (out < 0)
-        return false;
+namespace {
+
+// Where the records to keep start: after skip records, and after more while the rest is
+// larger than keepAtMost; skipping stops at a record that cannot be read, as a load does.
+// -1 on a read error.
+int64_t findKeepFrom(int fd, int64_t end, size_t skip, int64_t keepAtMost) {
+    int64_t at = 0;
+    for (size_t skipped = 0; at < end && (skipped < skip || end - at > keepAtMost); ++skipped) {
+        uint8_t header[MessageDescriptor::kHeaderSize];
+        uint32_t label = 0, count = 0;
+        int32_t status = 0;
+        const ssize_t got = ::pread(fd, header, sizeof header, at);
+        if (got < 0)
+            return -1;
+        if (got != ssize_t(sizeof header) ||
+            !DescriptorRecord::decodeHeader(header, label, status, count))
+            return at;
+        const int64_t next = at + MessageDescriptor::kHeaderSize + 8 * int64_t(count);
+        if (next > end)
+            return at;
+        at = next;
+    }
+    return at;
+}
+
+}  // namespace
+
+bool DescriptorFile::copyForCompaction(Compaction& plan) {
+    plan.keepFrom = findKeepFrom(plan.sourceFd, plan.sourceEnd, plan.skipRecords, plan.keepAtMost);
+    const bool ok = plan.keepFrom >= 0 && copyRecords(plan);
+    ::close(plan.copyFd);
+    plan.copyFd = -1;
+    return ok;
+}
+
+bool DescriptorFile::copyRecords(Compaction& plan) {
+    const int in = plan.sourceFd, out = plan.copyFd;
+    const int64_t from = plan.keepFrom;
+    int64_t& keptEnd = plan.keptEnd;
     // Whole blocks move at once; only the record heads are looked at, to copy whole
     // records and stop at the first one that cannot be read, as a load would.
     constexpr size_t kBlock = size_t(kReadBlock);
@@ -135,7 +166,9 @@ bool DescriptorFile::copyRecords(int64_t from, const std::string& newPath, int64
     bool ok = true, damaged = false;
     keptEnd = from;
     while (ok && !damaged) {
-        const ssize_t got = ::pread(in, block.get() + carried, kBlock - carried, readFrom);
+        const size_t want =
+            size_t(std::min<int64_t>(int64_t(kBlock - carried), plan.sourceEnd - readFrom));
+        const ssize_t got = want == 0 ? 0 : ::pread(in, block.get() + carried, want, readFrom);
         if (got < 0)
             ok = false;
         if (got <= 0)
@@ -166,9 +199,5 @@ bool DescriptorFile::copyRecords(int64_t from, const std::string& newPath, int64
         std::memmove(block.get(), block.get() + whole, carried);
     }
     // The copy must be on the disk before it replaces the only other copy of the records.
-    if (ok && fileOps().sync(out) != 0)
-        ok = false;
-    if (::close(out) != 0)
-        ok = false;
-    return ok;
+    return ok && fileOps().sync(out) == 0;
 }

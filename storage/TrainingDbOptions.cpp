@@ -1,5 +1,7 @@
 #include "storage/TrainingDbOptions.h"
 
+#include <cstdio>
+
 #include "platform/AtomicFile.h"
 #include "storage/ByteOrder.h"
 #include "storage/FlatStorage.h"
@@ -10,6 +12,8 @@ bool TrainingDbOptions::read(const std::string& path) {
         return false;
     uint8_t bytes[kSize] = {};
     const size_t got = file.read(bytes, 1, kSize);
+    if (got < kSize && std::ferror(file.stream()))
+        return false;  // unreadable is not the same as short
     if (got >= 4)
         historyBase = Storage::loadLittleEndian32(bytes);
     complete = got == kSize;

@@ -20,7 +20,7 @@ struct TrainingDbOptions {
 
     static constexpr size_t kSize = 20;
 
-    // False when the file cannot be opened (a missing file is created empty).
+    // False when the file cannot be opened or read (a missing file is created empty).
     bool read(const std::string& path);
     bool write(const std::string& path) const;
     // The history's start in the data file whose inode is fileId.

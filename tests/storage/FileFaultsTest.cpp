@@ -208,20 +208,25 @@ TEST_F(TrainingDbFaults, AcknowledgedPushSyncedTheRecordsAndTheNewStart) {
     FaultyFileOps ops;
     ASSERT_TRUE(pushChange());
     const std::string folder = realFolder(dir);
-    // The records were synced after their last write, before the start moved.
-    int lastDataWrite = -1, dataSync = -1, optionsRename = -1;
+    // The appended records were synced before the start moved, and the relabelled
+    // record was marked superseded only after that: never before its successor is durable.
+    int firstDataWrite = -1, lastDataWrite = -1, dataSync = -1, optionsRename = -1;
     for (size_t i = 0; i < ops.events().size(); ++i) {
         const auto& event = ops.events()[i];
-        if (event.path == folder + "/histdata.bin" && event.kind == Kind::write)
+        if (event.path == folder + "/histdata.bin" && event.kind == Kind::write) {
             lastDataWrite = int(i);
+            firstDataWrite = firstDataWrite < 0 ? int(i) : firstDataWrite;
+        }
         if (event.path == folder + "/histdata.bin" && event.kind == Kind::sync && dataSync < 0)
             dataSync = int(i);
-        if (event.kind == Kind::rename && event.path.find("histopt.bin") != std::string::npos)
+        if (event.kind == Kind::rename && event.path.find("histopt.bin") != std::string::npos &&
+            optionsRename < 0)
             optionsRename = int(i);
     }
-    ASSERT_GE(lastDataWrite, 0);
-    EXPECT_GT(dataSync, lastDataWrite);
+    ASSERT_GE(firstDataWrite, 0);
+    EXPECT_GT(dataSync, firstDataWrite);
     EXPECT_GT(optionsRename, dataSync);
+    EXPECT_GT(lastDataWrite, optionsRename);
     expectSyncedInOrder(ops.events(), folder);
 }
 

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <future>
+#include <thread>
 
 #include "storage/CommonTrainingDb.h"
 #include "storage/CommonWhitelist.h"
@@ -246,4 +248,102 @@ TEST(WhitelistGroupCommit, AppendedHistoryLoadsAndACleanSaveLeavesTheDesignedFil
         EXPECT_EQ(key, int64_t(4 + i));
     }
     EXPECT_EQ(readBytes(historyPath).size(), 4 + 9 * 9 + 8u);
+}
+
+namespace {
+
+HTTPParser::IOB tdbBody(const std::string& bytes) {
+    HTTPParser::IOB body;
+    fill(body, bytes);
+    return body;
+}
+
+// Pulls and reloads agree on what the store holds from index 0.
+void expectHeld(CommonTrainingDb& db, const std::string& folder, const std::string& held,
+                uint32_t end) {
+    uint32_t newIndex = 0;
+    EXPECT_EQ(tdbPull(db, 0, newIndex), held);
+    EXPECT_EQ(newIndex, end);
+    ASSERT_TRUE(db.flush());
+    CommonTrainingDb reloaded;
+    ASSERT_TRUE(reloaded.load(folder));
+    EXPECT_EQ(tdbPull(reloaded, 0, newIndex), held);
+    EXPECT_EQ(newIndex, end);
+}
+
+}  // namespace
+
+TEST(TrainingDbGroupCommit, PushesAfterAClearInTheSameGroupKeepTheirNumbers) {
+    TempFolder dir;
+    CommonTrainingDb db;
+    ASSERT_TRUE(db.load(dir.folder()));
+    const std::string x = record(1, 1, {1}), y = record(1, 1, {2}), z = record(1, 1, {3}),
+                      w = record(1, 1, {4});
+    uint32_t index = 0;
+    ASSERT_TRUE(db.push(tdbBody(x), kMax, index));
+    ASSERT_TRUE(db.applyPending(tdbBody(y), index));
+    db.clear();
+    ASSERT_TRUE(db.applyPending(tdbBody(z), index));
+    EXPECT_EQ(index, 1u);
+    // x again after the clear: out of reach, so a change again.
+    ASSERT_TRUE(db.applyPending(tdbBody(w + x), index));
+    EXPECT_EQ(index, 3u);
+    uint32_t newIndex = 9;
+    EXPECT_EQ(tdbPull(db, 0, newIndex), "");  // nothing of the group is durable yet
+    EXPECT_EQ(newIndex, 0u);
+    ASSERT_TRUE(db.commitPending(kMax));
+    ASSERT_TRUE(db.push(tdbBody(record(1, 1, {5})), kMax, index));
+    EXPECT_EQ(index, 4u);  // no index told twice
+    expectHeld(db, dir.folder(), z + w + x + record(1, 1, {5}), 4);
+}
+
+// While a commit's disk work is held, pulls answer; a group that fails takes nothing
+// with it that a pull could have seen, and a push from another thread waits for the
+// commit in flight instead of ending it.
+TEST(TrainingDbGroupCommit, HeldDiskWorkLeavesPullsAnsweringAndFailsOnlyItsGroup) {
+    struct Case {
+        const char* held;  // the file whose sync is held
+        bool fail;
+        uint32_t maxSize;
+    };
+    for (const Case& c : {Case{"histdata.bin", true, kMax}, Case{"histopt.bin", false, 2},
+                          Case{"histdata.bin.new", false, 2}}) {
+        SCOPED_TRACE(c.held);
+        TempFolder dir;
+        CommonTrainingDb db;
+        ASSERT_TRUE(db.load(dir.folder()));
+        const std::string x = record(1, 1, {1}), y = record(1, 1, {2}), z = record(1, 1, {3});
+        uint32_t index = 0;
+        ASSERT_TRUE(db.push(tdbBody(x + y), kMax, index));
+
+        HeldSyncOps ops;
+        ops.arm(std::string("/") + c.held, c.fail);
+        auto commit = std::async(std::launch::async, [&] {
+            uint32_t pushed = 0;
+            // Relabels x, whose old record must not change before the new one is durable.
+            return db.applyPending(tdbBody(record(2, 1, {1}) + z), pushed) &&
+                   db.commitPending(c.maxSize);
+        });
+        ops.waitUntilHeld();
+        auto pull = std::async(std::launch::async, [&] {
+            uint32_t newIndex = 0;
+            return tdbPull(db, 0, newIndex);
+        });
+        ASSERT_EQ(pull.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        const std::string pulled = pull.get();
+        if (std::string(c.held) != "histdata.bin.new") {
+            EXPECT_EQ(pulled, x + y);
+        }
+        auto other = std::async(std::launch::async, [&] {
+            uint32_t newIndex = 0;
+            return db.push(tdbBody(record(1, 1, {4})), kMax, newIndex);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // lets it reach the store
+        ops.release();
+        EXPECT_EQ(commit.get(), !c.fail);
+        EXPECT_TRUE(other.get());
+        if (c.fail) {
+            expectHeld(db, dir.folder(), x + y + record(1, 1, {4}), 3);
+        }
+    }
 }

@@ -140,6 +140,89 @@ TEST(TrainingDbLoad, DamagedRecordInTheMiddleIsSetAsideNotCut) {
     EXPECT_EQ(tdbPush(db, record(1, 1, {7})), 2u);
 }
 
+// Records a crash can leave (a relabel's new record durable, its old one's head not
+// yet rewritten) and what a load makes of them.
+TEST(TrainingDbLoad, TwoCurrentRecordsOfOneDescriptorBecomeOne) {
+    struct Case {
+        std::string file;
+        std::string served;
+    };
+    const Case cases[] = {
+        {record(1, 1, {1, 2}) + record(2, 1, {2, 1}),
+         record(2, 1000, {1, 2}) + record(2, 1, {2, 1})},
+        // Only a shared fingerprint (1^6 == 2^5): two descriptors, both current.
+        {record(1, 1, {1, 6}) + record(2, 1, {2, 5}), record(1, 1, {1, 6}) + record(2, 1, {2, 5})},
+    };
+    for (const Case& c : cases) {
+        TempFolder dir;
+        writeBytes(dir.file("histdata.bin"), c.file);
+        CommonTrainingDb db;
+        ASSERT_TRUE(db.load(dir.folder()));
+        uint32_t newIndex = 0;
+        EXPECT_EQ(tdbPull(db, 0, newIndex), c.served);
+        EXPECT_EQ(readBytes(dir.file("histdata.bin")), c.served);
+    }
+}
+
+// A disk that fails the sync and then the cut-back (as a file system turning read-only
+// does): the store refuses pushes until it can cut the failed records, and no failed
+// push is ever served, before or after a restart.
+TEST(TrainingDbDoubleFault, FailedCutBackStopsPushesUntilTheCutHolds) {
+    struct FailingDisk : FileOps {
+        bool failSync = false, failTruncate = false;
+        int sync(int fd) override { return failSync ? -1 : FileOps::sync(fd); }
+        int truncate(int fd, off_t length) override {
+            return failTruncate ? -1 : FileOps::truncate(fd, length);
+        }
+    } disk;
+    TempFolder dir;
+    CommonTrainingDb db;
+    ASSERT_TRUE(db.load(dir.folder()));
+    const std::string x = record(1, 1, {1}), w = record(1, 1, {4});
+    tdbPush(db, x);
+    setFileOps(&disk);
+    const auto push = [&](const std::string& bytes) {
+        HTTPParser::IOB body;
+        fill(body, bytes);
+        uint32_t newIndex = 0;
+        return db.push(body, 100000, newIndex) ? newIndex : 0u;
+    };
+    disk.failSync = disk.failTruncate = true;
+    EXPECT_EQ(push(record(1, 1, {2})), 0u);
+    disk.failSync = false;  // syncs work again, but the failed records are still there
+    EXPECT_EQ(push(record(1, 1, {3})), 0u);
+    disk.failTruncate = false;
+    EXPECT_EQ(push(w), 2u);
+    setFileOps(nullptr);
+    uint32_t newIndex = 0;
+    EXPECT_EQ(tdbPull(db, 0, newIndex), x + w);
+    ASSERT_TRUE(db.flush());
+    CommonTrainingDb restarted;
+    ASSERT_TRUE(restarted.load(dir.folder()));
+    EXPECT_EQ(tdbPull(restarted, 0, newIndex), x + w);
+    EXPECT_EQ(newIndex, 2u);
+}
+
+TEST(TrainingDbNumbering, HistoryIsNumberedAgainLongBeforeIndexesRunOut) {
+    TempFolder dir;
+    const std::string x = record(1, 1, {1}), y = record(1, 1, {2});
+    writeBytes(dir.file("histdata.bin"), x);
+    const uint32_t base = CommonTrainingDb::kRenumberAt - 2;
+    writeBytes(dir.file("histopt.bin"), le32(base) + le32(0) + le32(0) + le64(0));
+    CommonTrainingDb db;
+    ASSERT_TRUE(db.load(dir.folder()));
+    ASSERT_EQ(db.end(), base + 1);
+    const uint32_t told = tdbPush(db, y);
+    // Clients ahead of the new end, the pusher among them, receive everything held.
+    EXPECT_EQ(db.historyBase(), 0u);
+    EXPECT_EQ(db.end(), 2u);
+    CommonTrainingDb restarted;
+    ASSERT_TRUE(restarted.load(dir.folder()));
+    uint32_t newIndex = 0;
+    EXPECT_EQ(tdbPull(restarted, told, newIndex), x + y);
+    EXPECT_EQ(newIndex, 2u);
+}
+
 TEST(TrainingDbCompaction, LargeFileIsCompactedBeforeOffsetsRunOut) {
     TempFolder dir;
     CommonTrainingDb db;

@@ -157,7 +157,8 @@ struct TdbRecord {
 
 struct TdbModel {
     std::vector<TdbRecord> file;
-    size_t first = 0;  // file position of history entry base
+    size_t first = 0;    // file position of history entry base
+    size_t cleared = 0;  // records before it a clear put out of reach
     uint32_t base = 0;
 
     uint32_t end() const { return base + uint32_t(file.size() - first); }
@@ -173,6 +174,7 @@ struct TdbModel {
             return;
         const size_t drop = n - maxCount;
         file.erase(file.begin(), file.begin() + std::ptrdiff_t(drop));
+        cleared = cleared >= drop ? cleared - drop : 0;
         if (first < drop)
             base += uint32_t(drop - first);
         first = first >= drop ? first - drop : 0;
@@ -181,8 +183,9 @@ struct TdbModel {
         for (auto [label, set] : step.changes) {
             auto newest = std::find_if(file.rbegin(), file.rend(),
                                        [set = set](const TdbRecord& r) { return r.set == set; });
-            const bool empty = first == file.size();
-            if (newest != file.rend() && newest->label == label + 1u && !empty) {
+            const bool fresh = first == file.size() ||
+                               (newest != file.rend() && size_t(file.rend() - newest) <= cleared);
+            if (newest != file.rend() && newest->label == label + 1u && !fresh) {
                 newest->status = 1;
                 continue;
             }
@@ -202,7 +205,7 @@ struct TdbModel {
         compact(step.maxSize);
     }
     void clear() {
-        first = file.size();
+        first = cleared = file.size();
         base = 0;
         compact(0);
     }

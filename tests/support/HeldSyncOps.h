@@ -1,10 +1,16 @@
 #pragma once
 
 // Tests stand this in for the file layer to hold a save on its way to the disk: once
-// armed, the next fsync waits until released, and the test learns when it waits.
+// armed, the next fsync (of a file whose path contains the given part) waits until
+// released, and the test learns when it waits; it may then fail as a bad disk would.
+
+#include <limits.h>
+#include <unistd.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "platform/FileOps.h"
 
@@ -15,10 +21,12 @@ class HeldSyncOps : public FileOps {
     HeldSyncOps(const HeldSyncOps&) = delete;
     HeldSyncOps& operator=(const HeldSyncOps&) = delete;
 
-    void arm() {
+    void arm(const std::string& pathPart = "", bool fail = false) {
         std::lock_guard<std::mutex> guard(mutex_);
         armed_ = true;
         held_ = released_ = false;
+        pathPart_ = pathPart;
+        fail_ = fail;
     }
     void waitUntilHeld() {
         std::unique_lock<std::mutex> guard(mutex_);
@@ -33,18 +41,29 @@ class HeldSyncOps : public FileOps {
     int sync(int fd) override {
         {
             std::unique_lock<std::mutex> guard(mutex_);
-            if (armed_) {
+            if (armed_ && pathOf(fd).find(pathPart_) != std::string::npos) {
                 armed_ = false;
                 held_ = true;
                 changed_.notify_all();
                 changed_.wait(guard, [this] { return released_; });
+                if (fail_)
+                    return -1;
             }
         }
         return FileOps::sync(fd);
     }
 
   private:
+    static std::string pathOf(int fd) {
+        char link[64], target[PATH_MAX];
+        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        const ssize_t n = readlink(link, target, sizeof target - 1);
+        return n > 0 ? std::string(target, size_t(n)) : std::string();
+    }
+
     std::mutex mutex_;
+    std::string pathPart_;
+    bool fail_ = false;
     std::condition_variable changed_;
     bool armed_ = false;
     bool held_ = false;
