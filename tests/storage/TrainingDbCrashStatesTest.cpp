@@ -236,15 +236,6 @@ std::string checkTrainingDb(const TrainingDbWorkload& workload, const CrashWindo
 // Store faults not fixed yet; each entry is a kind of failing state, by the step the
 // crash fell into.
 const std::set<std::string> kKnownFailures = {
-    // A relabel rewrites the old record's head in place before its successor is on the
-    // disk, and a load does not settle a half-done relabel: the descriptor ends with no
-    // current record, or with two.
-    "relabel: descriptor without a current record",
-    "relabel: two current records for one descriptor",
-    "relabel after a restart: descriptor without a current record",
-    "relabel after a restart: two current records for one descriptor",
-    "failed push: descriptor without a current record",
-    "failed push: two current records for one descriptor",
     // An appended record is not recognisable as whole: a torn one, or one whose pages did
     // not reach the disk (zeros), is read as a record nobody pushed.
     "push: an index serves another descriptor",
