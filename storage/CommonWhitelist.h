@@ -38,7 +38,9 @@ class CommonWhitelist {
     // failure nothing of the body stays applied.
     bool postUpdates(const HTTPParser::IOB& body, uint32_t& newIndex);
     // A whole push as clients see it: applied, trimmed to maxHistory and saved to folder
-    // before it counts. On failure nothing of it is left, in memory or in the files.
+    // before it counts (it counts once its records are synced into the history file, and
+    // both files are then rewritten). On failure nothing of it is left, in memory or in
+    // the files. Waits for the committer's group, if one is open.
     bool push(const HTTPParser::IOB& body, uint32_t maxHistory, const std::string& folder,
               uint32_t& newIndex);
 
@@ -47,12 +49,12 @@ class CommonWhitelist {
     // last durable state until commitPending has made every pending push durable with one
     // save, or taken all of them back. Pulls are not held up by the save's disk writes.
     // A store whose files could not be brought back after a failed save refuses pushes
-    // until it is loaded again.
+    // until a rewrite of both files (tried at each commit) or a load succeeds.
     bool applyPending(const HTTPParser::IOB& body, uint32_t& newIndex);
-    // With appendOnly, a commit appends the new history records to the history file and
-    // syncs that one file; the key file is rewritten (with the history, trimmed) only when
-    // the appended records reach the larger of maxHistory and kAppendLimit, and by save().
-    // A load applies the history to the older keys, so nothing is lost meanwhile.
+    // A commit appends the new history records to the history file and syncs that one
+    // file; then, without appendOnly or once the appended records reach the larger of
+    // maxHistory and kAppendLimit, the key file and after it the trimmed history are
+    // replaced. A load applies the history to older keys, so nothing is lost meanwhile.
     bool commitPending(const std::string& folder, uint32_t maxHistory, bool appendOnly = false);
     static constexpr size_t kAppendLimit = 1 << 16;
 

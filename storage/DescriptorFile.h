@@ -71,11 +71,10 @@ class DescriptorFile {
     void beginChanges();
     void commitChanges();
     bool rollbackChanges();
-    bool inChanges() const { return journaling_; }
     // Makes the file end at length again (synced); false when it could not.
     bool cutBackTo(int64_t length) { return truncateTo(length); }
-    // For a load: whether the record at offset holds the same values as descriptor, and
-    // giving that record the head a relabel to label gives it.
+    // For a load that finds a relabel half done: whether the record at offset holds the
+    // descriptor's values, and marking that record superseded by the new label.
     bool recordMatches(uint32_t offset, const MessageDescriptor& descriptor);
     bool markSuperseded(uint32_t offset, uint32_t label) {
         return rewriteHead(int32_t(offset), label, MessageDescriptor::kSuperseded);
