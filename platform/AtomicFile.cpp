@@ -54,7 +54,7 @@ bool AtomicFileWriter::open() {
     std::string pattern = target_ + ".tmpXXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    int fd = ::mkstemp(name.data());
+    int fd = fileOps().makeTemporary(name.data());
     if (fd < 0)
         return false;
     // mkstemp creates 0600; only files meant for other readers are opened up.
@@ -63,7 +63,7 @@ bool AtomicFileWriter::open() {
     file_ = ::fdopen(fd, "wb");
     if (file_ == nullptr) {
         ::close(fd);
-        ::unlink(name.data());
+        fileOps().unlink(name.data());
         return false;
     }
     tempPath_ = name.data();
@@ -102,7 +102,7 @@ bool AtomicFileWriter::commit() {
         ok = false;
     file_ = nullptr;
     if (!ok || fileOps().rename(tempPath_.c_str(), target_.c_str()) != 0) {
-        ::unlink(tempPath_.c_str());
+        fileOps().unlink(tempPath_.c_str());
         tempPath_.clear();
         return false;
     }
@@ -118,7 +118,7 @@ void AtomicFileWriter::discard() {
         file_ = nullptr;
     }
     if (!tempPath_.empty()) {
-        ::unlink(tempPath_.c_str());
+        fileOps().unlink(tempPath_.c_str());
         tempPath_.clear();
     }
 }

@@ -1,6 +1,7 @@
 #include "platform/FileOps.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -38,6 +39,18 @@ int FileOps::truncate(int fd, off_t length) {
 
 int FileOps::rename(const char* from, const char* to) {
     return std::rename(from, to);
+}
+
+int FileOps::makeTemporary(char* pattern) {
+    return ::mkstemp(pattern);
+}
+
+int FileOps::unlink(const char* path) {
+    return ::unlink(path);
+}
+
+int FileOps::link(const char* from, const char* to) {
+    return ::link(from, to);
 }
 
 FileOps& fileOps() {

@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdio>
 
-// Every open of a store file and every write, flush, fsync, truncate and rename that makes store
-// data durable goes through this one layer, so that tests can make any of them fail, come up short
-// or silently do nothing, and check that no such failure is reported as success. Production code
-// uses the pass-through default.
+// Every open of a store file and every create, write, flush, fsync, truncate, rename, link
+// and unlink that shapes the store files goes through this one layer, so that tests can make
+// any of them fail, come up short or silently do nothing, and check that no such failure is
+// reported as success, or record them all. Production code uses the pass-through default.
 class FileOps {
   public:
     virtual ~FileOps() = default;
@@ -26,6 +26,10 @@ class FileOps {
     virtual int sync(int fd);
     virtual int truncate(int fd, off_t length);
     virtual int rename(const char* from, const char* to);
+    // mkstemp(3): a descriptor of the new file named after pattern, or -1.
+    virtual int makeTemporary(char* pattern);
+    virtual int unlink(const char* path);
+    virtual int link(const char* from, const char* to);
 };
 
 // The layer in use; the pass-through one unless a test installed another.

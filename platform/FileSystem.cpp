@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/FileOps.h"
+
 namespace FileSystem {
 
 bool fileExists(const std::string& path) {
@@ -37,7 +39,7 @@ bool createFolders(const std::string& path, unsigned mode) {
 }
 
 bool removeFile(const std::string& path) {
-    return ::unlink(path.c_str()) == 0;
+    return fileOps().unlink(path.c_str()) == 0;
 }
 
 long long fileSize(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileOps.h"
 #include "storage/CommonTrainingDb.h"
 #include "storage/TrainingDbOptions.h"
 
@@ -62,7 +63,7 @@ bool CommonTrainingDb::load(const std::string& folder) {
     historyBase_ = options.historyBase;
     const uint32_t first = options.firstOffsetIn(file_.fileId());
     // A compaction that did not reach its rename: the file in place is the valid one.
-    ::unlink((dataPath + ".new").c_str());
+    fileOps().unlink((dataPath + ".new").c_str());
 
     // The current record of each descriptor seen so far, to find a relabel that a crash
     // left half done: its new record durable, its old one still current.

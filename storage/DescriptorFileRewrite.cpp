@@ -19,7 +19,7 @@ bool DescriptorFile::setAside(int64_t goodEnd, const std::string& asidePath) {
     if (!isOpen_ || fileOps().flush(data_.stream()) != 0)
         return false;
     // A second name first: from then on the damaged file cannot be lost whatever follows.
-    if (::link(dataPath_.c_str(), asidePath.c_str()) != 0 || !syncParentFolder(asidePath))
+    if (fileOps().link(dataPath_.c_str(), asidePath.c_str()) != 0 || !syncParentFolder(asidePath))
         return false;
     AtomicFileWriter good(dataPath_);
     if (!good.open())
@@ -70,7 +70,8 @@ bool DescriptorFile::planCompaction(uint32_t maxCount, Compaction& plan) {
         return false;
     position_ = -1;
     plan.sourceFd = ::fcntl(fileno(data_.stream()), F_DUPFD_CLOEXEC, 0);
-    plan.copyFd = ::open(plan.newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    plan.copyFd =
+        fileOps().open(plan.newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     struct stat st;
     if (plan.sourceFd < 0 || plan.copyFd < 0 || ::fstat(plan.copyFd, &st) != 0) {
         abandonCompaction(plan);
@@ -87,7 +88,7 @@ void DescriptorFile::abandonCompaction(Compaction& plan) {
         ::close(plan.sourceFd);
     plan.copyFd = plan.sourceFd = -1;
     if (!plan.newPath.empty())
-        ::unlink(plan.newPath.c_str());
+        fileOps().unlink(plan.newPath.c_str());
 }
 
 bool DescriptorFile::placeCompaction(const Compaction& plan) {
