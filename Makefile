@@ -60,7 +60,9 @@ deb: deps
 
 # The packages installed, upgraded and run on a Debian 12 system booted under qemu (the
 # image is cached in $(BUILD_DIR)/system-test/); the tests are in debian/tests/.
-system-test: deb
+# REUSE_DEBS=1 takes the packages a "make deb" just left in $(BUILD_DIR) (CI builds them first).
+system-test:
+	[ "$(REUSE_DEBS)" = 1 ] || $(MAKE) deb
 	$(MAKE) deps PACKAGES="$(SYSTEM_TEST_PACKAGES)"
 	tests/system/run_system_test.sh $(BUILD_DIR)
 
