@@ -11,6 +11,8 @@ tests=$carrier/tests
 export VANTORSYNC_DEBS=$carrier/debs
 export VANTORSYNC_PREVIOUS_DEBS=$carrier/previous
 export DEBIAN_FRONTEND=noninteractive
+# Tools the tests use that the test system does not install (promtool).
+export PATH=$carrier/bin:$PATH
 per_test_limit=${VSTEST_TIME_LIMIT:-600}
 
 echo "vstest-begin $(date -u +%FT%TZ) kernel $(uname -r)"

@@ -46,10 +46,22 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# The second disk: packages, previous packages, the tests and their runner.
+# promtool checks the metrics scrape inside the test system. It is taken from Debian's
+# prometheus package, unpacked here rather than installed, so that no Prometheus server is
+# set up on this machine or in the image.
+tools=$work/tools
+if [ ! -x "$tools/usr/bin/promtool" ]; then
+    rm -rf "$tools" && mkdir -p "$tools/download"
+    (cd "$tools/download" && { apt-get download -q prometheus >/dev/null 2>&1 ||
+        { apt-get update -qq && apt-get download -q prometheus; }; })
+    dpkg-deb -x "$tools"/download/prometheus_*.deb "$tools"
+fi
+
+# The second disk: packages, previous packages, the tests, their runner and tools.
 payload=$work/payload
 rm -rf "$payload" "$work/payload.img"
-mkdir -p "$payload/debs" "$payload/previous" "$payload/tests"
+mkdir -p "$payload/debs" "$payload/previous" "$payload/tests" "$payload/bin"
+cp "$tools/usr/bin/promtool" "$payload/bin/"
 cp "${debs[@]}" "$payload/debs/"
 cp "$work"/previous/*.deb "$payload/previous/"
 cp -r "$source_tree"/debian/tests/. "$payload/tests/"
