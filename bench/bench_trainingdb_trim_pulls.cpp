@@ -16,6 +16,7 @@
 
 #include "platform/FileOps.h"
 #include "storage/CommonTrainingDb.h"
+#include "tests/support/DescriptorPath.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -31,20 +32,12 @@ class SlowTrimOps : public FileOps {
     int sync(int fd) override {
         const int delay = delayMs.load();
         if (delay > 0) {
-            const std::string path = pathOf(fd);
+            const std::string path = descriptorPath(fd);
             if (path.find("histopt.bin") != std::string::npos ||
                 path.find("histdata.bin.new") != std::string::npos)
                 std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         }
         return FileOps::sync(fd);
-    }
-
-  private:
-    static std::string pathOf(int fd) {
-        char link[64], target[PATH_MAX];
-        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        const ssize_t n = readlink(link, target, sizeof target - 1);
-        return n > 0 ? std::string(target, size_t(n)) : std::string();
     }
 };
 

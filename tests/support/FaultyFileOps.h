@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/FileOps.h"
+#include "tests/support/DescriptorPath.h"
 
 class FaultyFileOps : public FileOps {
   public:
@@ -61,7 +62,7 @@ class FaultyFileOps : public FileOps {
         return FileOps::open(path, flags, mode);
     }
     size_t write(FILE* file, const void* data, size_t size, size_t count) override {
-        const int n = begin(Kind::write, pathOf(fileno(file)));
+        const int n = begin(Kind::write, descriptorPath(fileno(file)));
         if (n == shortWriteAt_ && size * count > 1) {
             FileOps::write(file, data, 1, size * count / 2);
             events_.back().failed = true;
@@ -72,7 +73,7 @@ class FaultyFileOps : public FileOps {
         return FileOps::write(file, data, size, count);
     }
     ssize_t writeFd(int fd, const void* data, size_t size) override {
-        const int n = begin(Kind::write, pathOf(fd));
+        const int n = begin(Kind::write, descriptorPath(fd));
         if (n == shortWriteAt_ && size > 1) {
             FileOps::writeFd(fd, data, size / 2);
             events_.back().failed = true;
@@ -86,17 +87,17 @@ class FaultyFileOps : public FileOps {
         return FileOps::writeFd(fd, data, size);
     }
     int flush(FILE* file) override {
-        const int n = begin(Kind::flush, pathOf(fileno(file)));
+        const int n = begin(Kind::flush, descriptorPath(fileno(file)));
         return fails(Kind::flush, n) ? EOF : FileOps::flush(file);
     }
     int sync(int fd) override {
-        const int n = begin(Kind::sync, pathOf(fd));
+        const int n = begin(Kind::sync, descriptorPath(fd));
         if (fails(Kind::sync, n))
             return -1;
         return dropSyncs_ ? 0 : FileOps::sync(fd);
     }
     int truncate(int fd, off_t length) override {
-        const int n = begin(Kind::truncate, pathOf(fd));
+        const int n = begin(Kind::truncate, descriptorPath(fd));
         return fails(Kind::truncate, n) ? -1 : FileOps::truncate(fd, length);
     }
     int rename(const char* from, const char* to) override {
@@ -106,12 +107,6 @@ class FaultyFileOps : public FileOps {
     }
 
   private:
-    static std::string pathOf(int fd) {
-        char link[64], target[PATH_MAX];
-        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        const ssize_t n = readlink(link, target, sizeof target - 1);
-        return n > 0 ? std::string(target, size_t(n)) : std::string();
-    }
     int begin(Kind kind, const std::string& path) {
         if (++operations_ == crashAt_)
             _exit(0);

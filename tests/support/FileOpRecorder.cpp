@@ -10,14 +10,9 @@
 #include <fstream>
 #include <iterator>
 
-namespace {
+#include "tests/support/DescriptorPath.h"
 
-std::string pathOf(int fd) {
-    char link[64], target[PATH_MAX];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t n = readlink(link, target, sizeof target - 1);
-    return n > 0 ? std::string(target, size_t(n)) : std::string();
-}
+namespace {
 
 std::string readWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -113,7 +108,7 @@ uint64_t FileOpRecorder::trackedInode(int fd) {
     if (known_.count(st.st_ino) != 0)
         return st.st_ino;
     // Created past this layer: recorded now, with what it holds so far.
-    const std::string path = pathOf(fd);
+    const std::string path = descriptorPath(fd);
     const std::string name = nameIn(path);
     if (name.empty())
         return 0;
@@ -149,7 +144,7 @@ ssize_t FileOpRecorder::writeFd(int fd, const void* data, size_t size) {
 int FileOpRecorder::sync(int fd) {
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        if (pathOf(fd) == folder_)
+        if (descriptorPath(fd) == folder_)
             record(FileOp::Kind::syncFolder, 0);
         return 0;
     }

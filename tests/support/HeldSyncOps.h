@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/FileOps.h"
+#include "tests/support/DescriptorPath.h"
 
 class HeldSyncOps : public FileOps {
   public:
@@ -41,7 +42,7 @@ class HeldSyncOps : public FileOps {
     int sync(int fd) override {
         {
             std::unique_lock<std::mutex> guard(mutex_);
-            if (armed_ && pathOf(fd).find(pathPart_) != std::string::npos) {
+            if (armed_ && descriptorPath(fd).find(pathPart_) != std::string::npos) {
                 armed_ = false;
                 held_ = true;
                 changed_.notify_all();
@@ -54,13 +55,6 @@ class HeldSyncOps : public FileOps {
     }
 
   private:
-    static std::string pathOf(int fd) {
-        char link[64], target[PATH_MAX];
-        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        const ssize_t n = readlink(link, target, sizeof target - 1);
-        return n > 0 ? std::string(target, size_t(n)) : std::string();
-    }
-
     std::mutex mutex_;
     std::string pathPart_;
     bool fail_ = false;
