@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/lib/DescriptorBody.h"
 #include "platform/FileSystem.h"
 #include "storage/CommonTrainingDb.h"
 #include "tests/support/TempFolder.h"
@@ -32,19 +33,7 @@ uint64_t nextRandom(uint64_t& state) {
 
 // A push body of n new descriptors with random values.
 void makeBody(HTTPParser::IOB& body, uint32_t n, uint64_t& seed) {
-    body.clear();
-    std::vector<uint8_t> record(12 + 8 * kValuesEach);
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t label = 1, status = 1, count = kValuesEach;
-        std::memcpy(record.data(), &label, 4);
-        std::memcpy(record.data() + 4, &status, 4);
-        std::memcpy(record.data() + 8, &count, 4);
-        for (uint32_t v = 0; v < kValuesEach; ++v) {
-            const uint64_t value = nextRandom(seed);
-            std::memcpy(record.data() + 12 + 8 * v, &value, 8);
-        }
-        body.append(record.data(), uint32_t(record.size()));
-    }
+    makeDescriptorBody(body, n, kValuesEach, [&seed] { return nextRandom(seed); });
 }
 
 // Bytes this process has handed to write(2) so far.

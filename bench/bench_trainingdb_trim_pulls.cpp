@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/lib/DescriptorBody.h"
 #include "platform/FileOps.h"
 #include "storage/CommonTrainingDb.h"
 #include "tests/support/DescriptorPath.h"
@@ -42,19 +43,7 @@ class SlowTrimOps : public FileOps {
 };
 
 void makeBody(HTTPParser::IOB& body, uint32_t n, uint64_t& next) {
-    body.clear();
-    std::vector<uint8_t> record(12 + 8 * kValuesEach);
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t label = 1, status = 1, count = kValuesEach;
-        std::memcpy(record.data(), &label, 4);
-        std::memcpy(record.data() + 4, &status, 4);
-        std::memcpy(record.data() + 8, &count, 4);
-        for (uint32_t v = 0; v < kValuesEach; ++v) {
-            const uint64_t value = ++next * 0x9e3779b97f4a7c15ULL;
-            std::memcpy(record.data() + 12 + 8 * v, &value, 8);
-        }
-        body.append(record.data(), uint32_t(record.size()));
-    }
+    makeDescriptorBody(body, n, kValuesEach, [&next] { return ++next * 0x9e3779b97f4a7c15ULL; });
 }
 
 // p99 of pull latencies (ms) over one phase, while a pusher commits groups that trim and
