@@ -90,6 +90,20 @@ std::vector<std::string> Settings::malformedAddressEntries() const {
     return lines;
 }
 
+bool Settings::isTrustedProxy(const std::string& peer) const {
+    AutoLock guard(lock_);
+    if (proxiesText_ != values_.trustedProxies) {
+        proxies_ = TrustedProxies(values_.trustedProxies);
+        proxiesText_ = values_.trustedProxies;
+    }
+    return proxies_.contains(peer);
+}
+
+std::vector<std::string> Settings::malformedTrustedProxies() const {
+    AutoLock guard(lock_);
+    return TrustedProxies::malformed(values_.trustedProxies);
+}
+
 std::string Settings::dataFolder() const {
     AutoLock guard(lock_);
     return dataFolder_;
@@ -112,6 +126,9 @@ std::string Settings::configText() const {
     text += element("common_training_db_max_size", std::to_string(v.commonTrainingDbMaxSize));
     text += element("log_enabled", flag(v.logEnabled));
     text += element("log_file_lifetime", std::to_string(v.logFileLifetime));
+    // Only when set, so a file without proxies keeps the layout older versions wrote.
+    if (!v.trustedProxies.empty())
+        text += element("trusted_proxies", XML::escapeAttribute(v.trustedProxies));
     text += "  <default_acl enabled_get=\"" + flag(v.defaultAcl.allowGet) + "\" enabled_post=\"" +
             flag(v.defaultAcl.allowPost) + "\"/>\r\n";
     text += "  <access_list>\r\n";
@@ -156,6 +173,8 @@ void Settings::onElementText(const XML::Element& element) {
         values_.logEnabled = truthOf(value);
     } else if (name == "log_file_lifetime") {
         values_.logFileLifetime = leadingNumber(value);
+    } else if (name == "trusted_proxies") {
+        values_.trustedProxies = TrustedProxies::normalised(value);
     }
 }
 

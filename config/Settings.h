@@ -6,6 +6,7 @@
 
 #include "config/AccessPolicy.h"
 #include "config/SettingsData.h"
+#include "config/TrustedProxies.h"
 #include "config/XMLSAXReader.h"
 #include "platform/AutoLock.h"
 
@@ -41,6 +42,10 @@ class Settings : public XML::SAXReader {
     // One line per entry that looks like an address but is not one: such an entry matches
     // no client, yet it keeps the list an address check.
     std::vector<std::string> malformedAddressEntries() const;
+    // Whether the peer address (as the connection reports it) is a trusted proxy's.
+    bool isTrustedProxy(const std::string& peer) const;
+    // One line per trusted proxy that is not an address or prefix; it trusts nobody.
+    std::vector<std::string> malformedTrustedProxies() const;
 
     // Ends in "/" in the service; empty in the console.
     std::string dataFolder() const;
@@ -122,4 +127,7 @@ class Settings : public XML::SAXReader {
     std::string portText_ GUARDED_BY(lock_);
     // Built from accessList_ when first needed; every change to the list drops it.
     mutable std::optional<AccessPolicy> policy_ GUARDED_BY(lock_);
+    // Parsed from the text it was built from, again whenever the setting differs.
+    mutable std::string proxiesText_ GUARDED_BY(lock_);
+    mutable TrustedProxies proxies_ GUARDED_BY(lock_);
 };

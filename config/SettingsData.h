@@ -34,6 +34,9 @@ struct SettingsData {
     bool logEnabled = true;
     int32_t logFileLifetime = 10;
     AccessRights defaultAcl{true, true};
+    // Addresses and prefixes of the proxies allowed to name their clients' addresses with a
+    // PROXY header, separated by single blanks (see TrustedProxies); empty: none.
+    std::string trustedProxies;
 
     bool operator==(const SettingsData&) const = default;
 };

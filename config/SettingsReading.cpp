@@ -4,6 +4,7 @@
 #include "config/AddressEntry.h"
 #include "config/HostNames.h"
 #include "config/Settings.h"
+#include "config/TrustedProxies.h"
 #include "config/XMLSAXParser.h"
 #include "platform/FileSystem.h"
 
@@ -46,6 +47,12 @@ bool Settings::stageText(const std::string& text, Check check, ListReading list,
         const std::string shown =
             staged.portText_.empty() ? std::to_string(values.port) : staged.portText_;
         why = "the port \"" + shown + "\" is outside " + kPortRangeText;
+        return false;
+    }
+    // A proxy given by mistake as a name would trust nobody; better to say so now.
+    const std::vector<std::string> proxies = TrustedProxies::malformed(values.trustedProxies);
+    if (check == Check::Usable && !proxies.empty()) {
+        why = proxies.front();
         return false;
     }
     return true;

@@ -78,6 +78,7 @@ Metrics::Snapshot Metrics::snapshot() {
     snapshot.closedForHeaderTimeout = closedForHeaderTimeout_.load(std::memory_order_relaxed);
     snapshot.closedIdleAtCap = closedIdleAtCap_.load(std::memory_order_relaxed);
     snapshot.refusedForAddressCap = refusedForAddressCap_.load(std::memory_order_relaxed);
+    snapshot.refusedProxyHeader = refusedProxyHeader_.load(std::memory_order_relaxed);
     // Outside the lock: the sampler takes the stores' own locks.
     if (sampler) {
         snapshot.stores = sampler();

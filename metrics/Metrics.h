@@ -54,6 +54,7 @@ class Metrics {
         uint64_t closedForHeaderTimeout = 0;
         uint64_t closedIdleAtCap = 0;
         uint64_t refusedForAddressCap = 0;
+        uint64_t refusedProxyHeader = 0;
         bool syncServing = false;
         bool haveStores = false;
         StoreSizes stores;
@@ -79,6 +80,9 @@ class Metrics {
     }
     void closedIdleAtCap() { closedIdleAtCap_.fetch_add(1, std::memory_order_relaxed); }
     void refusedForAddressCap() { refusedForAddressCap_.fetch_add(1, std::memory_order_relaxed); }
+    // A PROXY header from a peer that is not a trusted proxy, or a trusted proxy's connection
+    // without a valid one.
+    void refusedProxyHeader() { refusedProxyHeader_.fetch_add(1, std::memory_order_relaxed); }
     // Whether the HTTP sync server accepts connections: a service that could not start it
     // keeps running for its management interface, and a scrape must show that.
     void setSyncServing(bool serving) { syncServing_.store(serving, std::memory_order_relaxed); }
@@ -105,6 +109,7 @@ class Metrics {
     std::atomic<uint64_t> closedForHeaderTimeout_{0};
     std::atomic<uint64_t> closedIdleAtCap_{0};
     std::atomic<uint64_t> refusedForAddressCap_{0};
+    std::atomic<uint64_t> refusedProxyHeader_{0};
     std::atomic<bool> syncServing_{false};
 };
 

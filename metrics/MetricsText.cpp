@@ -128,10 +128,11 @@ std::vector<MetricFamily> metricFamilies(const Metrics::Snapshot& snapshot,
     out.begin("vantorsync_connections_closed_total", MetricType::Counter,
               "Connections closed to keep the sync port open to every client: no request "
               "within the header time-out, idle at the connection cap, over the per-address "
-              "share.");
+              "share, a PROXY header refused.");
     out.add({{"reason", "header_timeout"}}, number(snapshot.closedForHeaderTimeout));
     out.add({{"reason", "idle_at_cap"}}, number(snapshot.closedIdleAtCap));
     out.add({{"reason", "address_cap"}}, number(snapshot.refusedForAddressCap));
+    out.add({{"reason", "proxy_header"}}, number(snapshot.refusedProxyHeader));
     if (snapshot.haveStores)
         addStores(out, snapshot.stores);
     return out.take();

@@ -14,9 +14,42 @@ void HTTPSession::configure(HTTPParser::BufferBudget* budget, uint32_t maxHeader
     reader_.setLimits(maxHeaderFields, budget);
 }
 
+void HTTPSession::requireProxyHeader(CarriedAddressCheck admit) {
+    gate_ = ProxyGate(ProxyGate::Rule::RequireHeader);
+    admitCarried_ = std::move(admit);
+}
+
 bool HTTPSession::onData(const char* data, int length) {
-    reader_.feed(data, length);
+    if (!gate_.isDecided() && !passGate(data, length)) {
+        queueSend(kFailureAnswer, kFailureAnswerLength, true);
+        return true;
+    }
+    if (length > 0)
+        reader_.feed(data, length);
     return processReader();
+}
+
+bool HTTPSession::passGate(const char*& data, int& length) {
+    size_t used = 0;
+    const ProxyGate::Outcome outcome = gate_.feed(data, static_cast<size_t>(length), used);
+    if (outcome == ProxyGate::Outcome::Refused) {
+        Metrics::instance().refusedProxyHeader();
+        return false;
+    }
+    data += used;
+    length -= static_cast<int>(used);
+    if (outcome == ProxyGate::Outcome::Waiting)
+        return true;
+    if (!gate_.held().empty())
+        reader_.feed(gate_.held().data(), static_cast<int>(gate_.held().size()));
+    const ProxyHeader& header = gate_.header();
+    if (gate_.rule() == ProxyGate::Rule::RequireHeader &&
+        header.source() != ProxyHeader::Source::None) {
+        if (!admitCarried_ || !admitCarried_(*this, header))
+            return false;
+        setPeerAddress(header.sourceText());
+    }
+    return true;
 }
 
 bool HTTPSession::onSendDrained() {

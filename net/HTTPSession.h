@@ -1,6 +1,9 @@
 #pragma once
 
+#include <functional>
+
 #include "http/HTTPRequestReader.h"
+#include "net/ProxyGate.h"
 #include "net/Session.h"
 
 // A connection that speaks HTTP/1.1: assembles requests and hands each complete
@@ -18,11 +21,23 @@ class HTTPSession : public Session {
     }
     void configure(HTTPParser::BufferBudget* budget, uint32_t maxHeaderFields) override;
 
+    // Asked once a trusted proxy's header names a client: false refuses the connection.
+    using CarriedAddressCheck = std::function<bool(Session&, const ProxyHeader&)>;
+    // The peer is a trusted proxy: its connection must begin with a PROXY header. Set before
+    // the first byte is read; without it, a PROXY header is refused.
+    void requireProxyHeader(CarriedAddressCheck admit);
+
   private:
+    // Passes the front of the connection through the gate; false when it is refused (a
+    // refused header is counted here, a refused address by the check). On
+    // true, data and length are what remains of the piece for the reader.
+    bool passGate(const char*& data, int& length);
     // Acts on the reader's state: interim answer, complete request, or failure.
     bool processReader();
 
     HTTPParser::HTTPRequestReader reader_;
+    ProxyGate gate_;
+    CarriedAddressCheck admitCarried_;
     // The refusal is counted once, however often the reader is asked again.
     bool refusalCounted_ = false;
 };

@@ -109,6 +109,7 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
     {
         AutoLock guard(lock_);
         activeLimits_ = limits_;
+        activeProxyTrust_ = proxyTrust_;
     }
     stallWatch_.setTimeout(activeLimits_.requestTimeoutMs);
     stallWatch_.setMinDrainRate(activeLimits_.minDrainRate);
@@ -419,7 +420,7 @@ bool ServerSocket::closeSession(int socket) {
         sessionsById_.erase(session->sessionId());
         headsDue_.remove(session->headPlace);
         idle_.remove(session->idlePlace);
-        auto count = perAddress_.find(session->peerKey);
+        auto count = session->peerCounted ? perAddress_.find(session->peerKey) : perAddress_.end();
         if (count != perAddress_.end() && --count->second == 0)
             perAddress_.erase(count);
     }

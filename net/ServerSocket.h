@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "platform/AutoLock.h"
 
 class Session;
+class ProxyHeader;
 template <class T>
 class RequestHandler;
 
@@ -54,6 +57,14 @@ class ServerSocket {
     ConnectionLimits limits() const;
     const HTTPParser::BufferBudget& budget() const { return budget_; }
 
+    // Whether a peer (its address as text) is a trusted proxy: its connections must begin
+    // with a PROXY header, and the client address the header carries takes the peer's place
+    // for the access check, the log and the per-address cap. Asked at every accept, so it
+    // may follow a changing configuration; none (the default) trusts nobody. Takes effect at
+    // the next start.
+    using ProxyTrust = std::function<bool(const std::string& peerAddress)>;
+    void setProxyTrust(ProxyTrust trust);
+
     // The port listened on while started, else 0.
     uint16_t port() const;
     bool isStarted() const;
@@ -66,7 +77,12 @@ class ServerSocket {
     void listenerLoop();
     void ioLoop();
     bool acceptOne(int listening);
-    SessionPtr createSession(int kind, uint32_t id, int socket, const sockaddr_in& peer);
+    SessionPtr createSession(int kind, uint32_t id, int socket, const std::string& peerAddress,
+                             bool fromProxy);
+    bool isTrustedProxy(const std::string& peerAddress) const;
+    // Counts a connection under the client address its proxy's header carries; false when
+    // that address already holds its share of the cap (I-O thread).
+    bool admitCarried(Session& session, const ProxyHeader& header);
     void handleEvents(Session* session, uint32_t events);
     void deliverQueuedResponses();
     // Brings a session to its next state after reading or writing; false closes it.
@@ -84,7 +100,7 @@ class ServerSocket {
     int nextDeadlineMs(int64_t nowMs);
     // Whether a connection from address may be registered; at the cap the longest-idle
     // keep-alive connection is handed to the I-O thread to close, making room.
-    bool admitLocked(uint32_t address) REQUIRES(lock_);
+    bool admitLocked(uint32_t address, bool fromProxy) REQUIRES(lock_);
     void wakeIoThreadLocked() REQUIRES(lock_);
     void evictIdle(const std::vector<uint32_t>& ids);
 
@@ -127,6 +143,8 @@ class ServerSocket {
     StallWatch stallWatch_;           // I-O thread only
     ConnectionLimits limits_ GUARDED_BY(lock_);
     ConnectionLimits activeLimits_;  // what the running threads use, fixed at start
+    ProxyTrust proxyTrust_ GUARDED_BY(lock_);
+    ProxyTrust activeProxyTrust_;  // the listener's copy, fixed at start
     HTTPParser::BufferBudget budget_;
     int sessionKind_ = kHttpSession;
     Receiver* receiver_ = nullptr;

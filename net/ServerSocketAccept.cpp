@@ -66,15 +66,19 @@ bool ServerSocket::acceptOne(int listening) {
         errno = 0;
         return true;
     }
+    char address[INET_ADDRSTRLEN] = "0.0.0.0";
+    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    // Asked before the lock: the answer may come from the configuration's own lock.
+    const bool fromProxy = isTrustedProxy(address);
     AutoLock guard(lock_);
-    if (!admitLocked(peer.sin_addr.s_addr)) {
+    if (!admitLocked(peer.sin_addr.s_addr, fromProxy)) {
         // Closed at once rather than left waiting in the backlog: the client learns
         // straight away that it has to come back later.
         ::close(socket);
         errno = 0;
         return true;
     }
-    SessionPtr session = createSession(sessionKind_, nextSessionId_, socket, peer);
+    SessionPtr session = createSession(sessionKind_, nextSessionId_, socket, address, fromProxy);
     if (session == nullptr) {
         ::close(socket);
         errno = 0;
@@ -85,7 +89,10 @@ bool ServerSocket::acceptOne(int listening) {
     sessionsBySocket_[socket] = std::move(session);
     ++nextSessionId_;
     registered->peerKey = peer.sin_addr.s_addr;
-    ++perAddress_[registered->peerKey];
+    // A proxy's connections count under the clients they carry, once their headers say who.
+    registered->peerCounted = !fromProxy;
+    if (!fromProxy)
+        ++perAddress_[registered->peerKey];
     headsDue_.add(registered, registered->headPlace, StallWatch::nowMs());
     registered->registeredEvents = EPOLLIN;
     epoll_event event{};
@@ -97,8 +104,8 @@ bool ServerSocket::acceptOne(int listening) {
     return true;
 }
 
-bool ServerSocket::admitLocked(uint32_t address) {
-    auto found = perAddress_.find(address);
+bool ServerSocket::admitLocked(uint32_t address, bool fromProxy) {
+    auto found = fromProxy ? perAddress_.end() : perAddress_.find(address);
     if (found != perAddress_.end() && found->second >= activeLimits_.effectivePerAddress()) {
         Metrics::instance().refusedForAddressCap();
         return false;
@@ -116,14 +123,18 @@ bool ServerSocket::admitLocked(uint32_t address) {
 }
 
 ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int socket,
-                                                     const sockaddr_in& peer) {
+                                                     const std::string& peerAddress,
+                                                     bool fromProxy) {
     if (kind != kHttpSession)
         return nullptr;
-    char address[INET_ADDRSTRLEN] = "0.0.0.0";
-    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
     try {
-        auto session = std::make_unique<HTTPSession>(socket, id, receiver_, address);
+        auto session = std::make_unique<HTTPSession>(socket, id, receiver_, peerAddress);
         session->configure(&budget_, activeLimits_.maxHeaderFields);
+        if (fromProxy) {
+            session->requireProxyHeader([this](Session& carried, const ProxyHeader& header) {
+                return admitCarried(carried, header);
+            });
+        }
         return session;
     } catch (const std::bad_alloc&) {
         return nullptr;

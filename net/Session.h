@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <utility>
 
 #include "http/BufferBudget.h"
 #include "http/HTTPRequest.h"
@@ -78,6 +79,9 @@ class Session {
     int socket() const { return socket_; }
     uint32_t sessionId() const { return sessionId_; }
     const std::string& peerAddress() const { return peerAddress_; }
+    // A trusted proxy's header names the client: from then on it is the peer (I-O thread,
+    // before the first request is handed on).
+    void setPeerAddress(std::string address) { peerAddress_ = std::move(address); }
     Owner* owner() const { return owner_; }
 
     // Bookkeeping of the I-O thread (and its StallWatch), which alone uses these.
@@ -87,10 +91,11 @@ class Session {
     std::list<Session*>::iterator stallPosition;
     int64_t lastProgressMs = 0;
     uint64_t seenProgress = 0;
-    ArrivalPlace headPlace;  // waiting for its first request (I-O thread)
-    ArrivalPlace idlePlace;  // idle keep-alive (under the socket's lock)
-    bool idleNoted = false;  // what the I-O thread last told that list
-    uint32_t peerKey = 0;    // the peer's IPv4 address, for the per-address count
+    ArrivalPlace headPlace;   // waiting for its first request (I-O thread)
+    ArrivalPlace idlePlace;   // idle keep-alive (under the socket's lock)
+    bool idleNoted = false;   // what the I-O thread last told that list
+    uint32_t peerKey = 0;     // the peer's IPv4 address, for the per-address count
+    bool peerCounted = true;  // whether peerKey holds a place in that count
 
   protected:
     bool canRead();

@@ -82,7 +82,8 @@ void SyncHttpServer::completePush(std::unique_ptr<RequestItem> item, bool ok, ui
 AccessRights SyncHttpServer::rightsFor(const HTTPRequest& request) {
     const HTTPParser::HeaderField* field = request.headers().find("User-Host");
     const std::string host = field != nullptr ? field->getValue() : std::string();
-    // The peer address is the connection's own; a client's "Remote-IP" field plays no part.
+    // The peer address is the connection's own, or the client's that a trusted proxy's header
+    // names; a client's "Remote-IP" field plays no part.
     return SyncService::instance().rightsForClient(request.getPeerAddress(),
                                                    field != nullptr ? &host : nullptr);
 }

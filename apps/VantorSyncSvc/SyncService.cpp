@@ -125,6 +125,9 @@ int SyncService::listeningPort() {
 bool SyncService::startServer() {
     AutoLock lock(mainLock_);
     server_.start();
+    // Asked at each accept, so a configuration put reaches the next connection.
+    socket_.setProxyTrust(
+        [this](const std::string& peer) { return settings_.isTrustedProxy(peer); });
     SettingsData values = getValues();
     // A port outside the TCP range must not wrap around to some other port, and port 0
     // (also what a text without digits reads as) would listen on one the system picks.

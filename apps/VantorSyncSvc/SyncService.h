@@ -64,6 +64,9 @@ class SyncService {
     std::vector<std::string> malformedAddressEntries() const {
         return settings_.malformedAddressEntries();
     }
+    std::vector<std::string> malformedTrustedProxies() const {
+        return settings_.malformedTrustedProxies();
+    }
     std::string dataFolder() const { return settings_.dataFolder(); }
     // Only before startup: the module replaces a folder that cannot be used.
     void setDataFolder(const std::string& folder) { settings_.setDataFolder(folder); }

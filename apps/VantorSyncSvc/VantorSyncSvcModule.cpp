@@ -38,6 +38,10 @@ void reportMalformedAccessEntries(SyncService& service, bool alsoToStandardOutpu
                                     "clients matching another address entry get any rights",
                                 alsoToStandardOutput);
     }
+    for (const std::string& line : service.malformedTrustedProxies()) {
+        ServiceEvents::logEvent("VantorSyncSvc: " + line + "; it trusts no peer",
+                                alsoToStandardOutput);
+    }
 }
 
 bool startedBySystemd() {
