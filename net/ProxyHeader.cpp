@@ -75,7 +75,8 @@ std::vector<std::string_view> splitAtBlanks(std::string_view text) {
 size_t ProxyHeader::feed(const char* data, size_t length) {
     size_t used = 0;
     while (used < length && state_ == State::Reading) {
-        if (skipRemaining_ > 0) {
+        // What follows the addresses (TLVs, or a block that names nobody) is passed over.
+        if (skipRemaining_ > 0 && heldLength_ == kFixedPartLength + addressLength_) {
             const size_t skipped = std::min(skipRemaining_, length - used);
             used += skipped;
             skipRemaining_ -= skipped;
@@ -208,7 +209,7 @@ bool ProxyHeader::readBinaryFixedPart() {
 }
 
 std::string ProxyHeader::sourceText() const {
-    if (source_ == Source::None)
+    if (source() == Source::None)
         return std::string();
     char text[INET6_ADDRSTRLEN] = {};
     const int family = source_ == Source::IPv4 ? AF_INET : AF_INET6;

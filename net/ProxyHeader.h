@@ -35,7 +35,8 @@ class ProxyHeader {
     State state() const { return state_; }
     // 1 or 2 once the signature has been recognised, else 0.
     int version() const { return version_; }
-    Source source() const { return source_; }
+    // None until the whole header is read.
+    Source source() const { return state_ == State::Done ? source_ : Source::None; }
     // The client's address in network order: 4 bytes for IPv4, 16 for IPv6.
     const std::array<uint8_t, 16>& sourceBytes() const { return sourceBytes_; }
     uint16_t sourcePort() const { return sourcePort_; }
