@@ -72,6 +72,7 @@ TEST_F(SettingsFile, SaveAndLoadRoundTripAllValues) {
     values.logEnabled = false;
     values.logFileLifetime = 1;
     values.defaultAcl = {false, true};
+    values.trustedProxies = "10.0.0.1 fd00::/8";
     settings.setValues(values);
     settings.setAccessList({{"h1", {true, true}}});
     std::string path = folder.file("config.xml");
