@@ -16,6 +16,9 @@ const char* const kCtlUsage =
     "  clear-whitelist      empty the common whitelist\n"
     "  clear-training-db    empty the common training database\n"
     "  folder               print the service's data folder\n"
+    "  trusted-proxies      print the proxies whose PROXY headers are taken\n"
+    "  trusted-proxies set [ADDRESS|PREFIX ...]\n"
+    "                       replace them (none: trust no proxy)\n"
     "\n"
     "  --help, --version    print this text or the version and exit\n"
     "\n"
@@ -87,6 +90,17 @@ CtlArguments parseCtlArguments(const std::vector<std::string>& arguments) {
         if (words.size() != 1)
             return failed(words[0] + " takes no arguments");
         result.action = simple->second;
+        return result;
+    }
+    if (words[0] == "trusted-proxies") {
+        if (words.size() == 1) {
+            result.action = Action::ProxiesGet;
+            return result;
+        }
+        if (words[1] != "set")
+            return failed("use \"trusted-proxies\" or \"trusted-proxies set [ADDRESS ...]\"");
+        result.action = Action::ProxiesSet;
+        result.proxies.assign(words.begin() + 2, words.end());
         return result;
     }
     if (words[0] != "config")

@@ -7,6 +7,7 @@
 #include "BuildInfo.h"
 #include "apps/VantorSyncCtl/CtlArguments.h"
 #include "com/VantorSyncProxy.h"
+#include "config/Settings.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 
@@ -43,6 +44,30 @@ int32_t readLittleEndian32(const std::vector<uint8_t>& bytes, size_t offset) {
     for (size_t i = 0; i < 4; ++i)
         value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
     return static_cast<int32_t>(value);
+}
+
+// The trusted proxies travel inside the configuration text, as the console's settings do:
+// read it, change the one value, and put the whole text back for the service to check.
+int trustedProxies(const CtlArguments& arguments, VantorSyncProxy& service) {
+    const std::vector<uint8_t> bytes = service.Config();
+    Settings settings;
+    std::string why;
+    if (!settings.applyText(std::string(bytes.begin(), bytes.end()), Settings::Check::Parsed,
+                            Settings::ListReading::Replace, why)) {
+        return reportFailure("the service's configuration cannot be read: " + why);
+    }
+    SettingsData values = settings.getValues();
+    if (arguments.action == Action::ProxiesSet) {
+        std::string joined;
+        for (const std::string& proxy : arguments.proxies)
+            joined += proxy + " ";
+        values.trustedProxies = TrustedProxies::normalised(joined);
+        settings.setValues(values);
+        const std::string text = settings.configText();
+        service.Config(std::vector<uint8_t>(text.begin(), text.end()));
+    }
+    std::printf("%s\n", values.trustedProxies.c_str());
+    return 0;
 }
 
 int perform(const CtlArguments& arguments, VantorSyncProxy& service) {
@@ -102,6 +127,9 @@ int perform(const CtlArguments& arguments, VantorSyncProxy& service) {
         case Action::Folder:
             std::printf("%s\n", service.ConfigFolder().c_str());
             return 0;
+        case Action::ProxiesGet:
+        case Action::ProxiesSet:
+            return trustedProxies(arguments, service);
         case Action::Help:
         case Action::Version:
             break;

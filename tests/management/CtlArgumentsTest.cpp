@@ -39,6 +39,10 @@ TEST(CtlArgumentsTest, CommandsAndTheirFiles) {
     EXPECT_EQ(put.action, Action::ConfigPut);
     EXPECT_EQ(put.file, "/tmp/c.xml");
     EXPECT_EQ(put.bus, BusKind::System);
+    EXPECT_EQ(parse({"trusted-proxies"}).action, Action::ProxiesGet);
+    CtlArguments proxies = parse({"trusted-proxies", "set", "10.0.0.1", "fd00::/8"});
+    EXPECT_EQ(proxies.action, Action::ProxiesSet);
+    EXPECT_EQ(proxies.proxies, (std::vector<std::string>{"10.0.0.1", "fd00::/8"}));
     EXPECT_EQ(parse({"status", "--help"}).action, Action::Help);
     EXPECT_EQ(parse({"--version", "status"}).action, Action::Version);
 }
@@ -59,6 +63,7 @@ TEST(CtlArgumentsTest, NonsenseIsAUsageError) {
                                                {"config"},
                                                {"config", "put"},
                                                {"config", "get", "a", "b"},
+                                               {"trusted-proxies", "add", "10.0.0.1"},
                                                {"--bus"},
                                                {"--bus", "none", "status"},
                                                {"--bus", "tcp", "status"},

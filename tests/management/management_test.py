@@ -182,6 +182,27 @@ class ConfigTest(ServiceTest):
                                       {"User-Host": "ws1", "startIndex": "57"})
         self.assertEqual(response.getheader("newIndex"), "57")
 
+    def test_trusted_proxies_are_read_and_replaced_and_a_name_is_refused(self):
+        service = self.start_service()
+        self.assertEqual(self.ctl_ok("trusted-proxies"), "\n")
+        self.assertEqual(self.ctl_ok("trusted-proxies", "set", "10.0.0.0/8,", "fd00::1"),
+                         "10.0.0.0/8 fd00::1\n")
+        with open(service.path("config.xml"), "rb") as f:
+            written = f.read()
+        self.assertIn(b"<trusted_proxies>10.0.0.0/8 fd00::1</trusted_proxies>", written)
+        self.assertIn("trusted proxy \"proxy.example\"",
+                      self.ctl_fails("trusted-proxies", "set", "proxy.example"))
+        self.assertEqual(self.ctl_ok("trusted-proxies"), "10.0.0.0/8 fd00::1\n")
+        # Trusted now, 127.0.0.1 must send a header first; without one it is refused.
+        self.ctl_ok("trusted-proxies", "set", "127.0.0.1")
+        with socket.create_connection(("127.0.0.1", service.port), timeout=30) as s:
+            s.sendall(b"GET /version HTTP/1.1\r\nHost: x\r\n\r\n")
+            self.assertTrue(s.recv(100).startswith(b"HTTP/1.1 500 Request failed"))
+        self.ctl_ok("trusted-proxies", "set")
+        self.assertIn(b"<config>", ctl("config", "get").stdout)
+        with open(service.path("config.xml"), "rb") as f:
+            self.assertNotIn(b"trusted_proxies", f.read())
+
     def test_held_host_name_that_is_not_text_is_kept_and_written_well_formed(self):
         service = Service(self.home)
         with open(service.path("config.xml"), "wb") as f:
