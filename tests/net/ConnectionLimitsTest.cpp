@@ -253,3 +253,42 @@ TEST_F(LimitedServerTest, AnswersOutsideTheBudgetGetTheFailureAnswerAndTheClose)
     ASSERT_TRUE(small.send(versionRequest()));
     EXPECT_TRUE(small.readResponse().complete);
 }
+
+TEST_F(LimitedServerTest, ATrustedProxyIsNotHeldToTheAddressCapTheClientsItNamesAre) {
+    ConnectionLimits limits;
+    limits.maxConnectionsPerAddress = 2;
+    socket.setProxyTrust([](const std::string& peer) { return peer == "127.0.0.1"; });
+    startWith(limits);
+    // Six connections from the proxy, for clients holding up to two places each: the third
+    // of one /64 and the third of 192.0.2.1 are refused.
+    const struct {
+        const char* header;
+        bool refused;
+    } table[] = {
+        {"PROXY TCP4 192.0.2.1 127.0.0.1 1 2\r\n", false},
+        {"PROXY TCP4 192.0.2.1 127.0.0.1 1 2\r\n", false},
+        {"PROXY TCP6 2001:db8::1 ::1 1 2\r\n", false},
+        {"PROXY TCP6 2001:db8::2 ::1 1 2\r\n", false},
+        {"PROXY TCP6 2001:db8::3 ::1 1 2\r\n", true},
+        {"PROXY TCP6 ::ffff:192.0.2.1 ::1 1 2\r\n", true},
+    };
+    // All connected before any header is sent: the proxy itself holds more than two places.
+    std::vector<std::unique_ptr<TestClient>> open;
+    for (size_t i = 0; i < std::size(table); ++i)
+        open.push_back(std::make_unique<TestClient>(port));
+    ASSERT_TRUE(eventually([&] { return socket.sessionCount() == std::size(table); }));
+    for (size_t i = 0; i < std::size(table); ++i) {
+        const auto& row = table[i];
+        SCOPED_TRACE(row.header);
+        ASSERT_TRUE(open[i]->send(row.header + versionRequest()));
+        TestClient::Response answer = open[i]->readResponse();
+        EXPECT_EQ(row.refused, answer.raw == kFailureResponse);
+        EXPECT_EQ(row.refused ? "" : "1.0", answer.body);
+    }
+    // A closed connection gives its client's place back.
+    open[0].reset();
+    ASSERT_TRUE(eventually([&] { return socket.sessionCount() == 3; }));
+    TestClient again(port);
+    ASSERT_TRUE(again.send(table[0].header + versionRequest()));
+    EXPECT_EQ("1.0", again.readResponse().body);
+}
