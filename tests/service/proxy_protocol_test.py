@@ -197,6 +197,7 @@ def readme_stream_block():
 class NginxStreamTlsTest(unittest.TestCase):
     """curl in a namespace of its own -> TLS -> nginx (stream, proxy_protocol) -> server."""
     proxy_address, client_address = "198.18.47.1", "198.18.47.2"
+    proxy6, client6 = "fd5e:7a11::1", "fd5e:7a11::2"
 
     def setUp(self):
         self.home = tempfile.mkdtemp(prefix="vsnginx")
@@ -209,15 +210,18 @@ class NginxStreamTlsTest(unittest.TestCase):
                          self.veth + "n", "netns", self.ns)
         self.addCleanup(subprocess.run, ["ip", "link", "del", self.veth], capture_output=True)
         self.run_checked("ip", "addr", "add", self.proxy_address + "/30", "dev", self.veth)
+        self.run_checked("ip", "addr", "add", self.proxy6 + "/64", "dev", self.veth, "nodad")
         self.run_checked("ip", "link", "set", self.veth, "up")
         inside = ["ip", "netns", "exec", self.ns]
         self.run_checked(*inside, "ip", "addr", "add", self.client_address + "/30", "dev",
                          self.veth + "n")
+        self.run_checked(*inside, "ip", "addr", "add", self.client6 + "/64", "dev",
+                         self.veth + "n", "nodad")
         self.run_checked(*inside, "ip", "link", "set", self.veth + "n", "up")
         self.run_checked(*inside, "ip", "link", "set", "lo", "up")
 
         config = ("  <trusted_proxies>127.0.0.1</trusted_proxies>\r\n" +
-                  access_config([acl(self.client_address, 1, 1)]))
+                  access_config([acl(self.client_address, 1, 1), acl(self.client6, 1, 1)]))
         self.server = Server(self.home, config_extra=config).start()
         self.addCleanup(self.server.stop)
         self.start_nginx()
@@ -233,12 +237,13 @@ class NginxStreamTlsTest(unittest.TestCase):
         self.run_checked("openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
                          "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
                          "/CN=vantorsync-test", "-addext",
-                         "subjectAltName=IP:" + self.proxy_address, "-keyout", key,
+                         "subjectAltName=IP:%s,IP:%s" % (self.proxy_address, self.proxy6),
+                         "-keyout", key,
                          "-out", self.cert)
         self.proxy_port = free_port()
         block = (readme_stream_block()
-                 .replace("listen 443 ssl;", "listen %s:%d ssl;" % (self.proxy_address,
-                                                                   self.proxy_port))
+                 .replace("listen 443 ssl;", "listen %s:%d ssl; listen [%s]:%d ssl;" % (
+                     self.proxy_address, self.proxy_port, self.proxy6, self.proxy_port))
                  .replace("/etc/vantorsync/proxy.crt", self.cert)
                  .replace("/etc/vantorsync/proxy.key", key)
                  .replace("127.0.0.1:17080", "127.0.0.1:%d" % self.server.port))
@@ -259,11 +264,12 @@ class NginxStreamTlsTest(unittest.TestCase):
                 return False
         self.assertTrue(wait_until(listening))
 
-    def curl(self, path, body, in_namespace=True):
+    def curl(self, path, body, in_namespace=True, server=None):
+        server = server or self.proxy_address
         command = (["ip", "netns", "exec", self.ns] if in_namespace else []) + [
             "curl", "-sS", "--cacert", self.cert, "-D", "-", "-o", "/dev/null",
             "-H", "User-Host: ws1", "-H", "startIndex: 57", "--data-binary", "@-",
-            "https://%s:%d%s" % (self.proxy_address, self.proxy_port, path)]
+            "https://%s:%d%s" % (server, self.proxy_port, path)]
         done = subprocess.run(command, input=body, capture_output=True, timeout=60)
         self.assertEqual(done.returncode, 0, done.stderr)
         return re.search(rb"newIndex: (\S+)", done.stdout).group(1)
@@ -273,13 +279,17 @@ class NginxStreamTlsTest(unittest.TestCase):
         self.assertEqual(self.curl("/post_wl_updates", wl_record(1, 42)), b"1")
         # The same through nginx from the proxy's own address: not listed, so denied.
         self.assertEqual(self.curl("/post_wl_updates", wl_record(1, 43), False), b"57")
+        # Over IPv6 the header says TCP6, and the IPv6 entry decides.
+        self.assertEqual(self.curl("/post_wl_updates", wl_record(1, 44), True,
+                                   "[%s]" % self.proxy6), b"2")
         self.server.stop()
         lines = day_log_lines(self.server.folder)
-        self.assertEqual(len(lines), 2)
+        self.assertEqual(len(lines), 3)
         self.assertIn(b" %s ws1 POST /post_wl_updates 200 9 0" % self.client_address.encode(),
                       lines[0])
         self.assertIn(b" %s ws1 POST /post_wl_updates 200 9 0" % self.proxy_address.encode(),
                       lines[1])
+        self.assertIn(b" %s ws1 POST /post_wl_updates 200 9 0" % self.client6.encode(), lines[2])
 
 
 if __name__ == "__main__":
