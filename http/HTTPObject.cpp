@@ -80,7 +80,7 @@ bool HTTPObject::serialize(IOB& out) {
     }
     if (!out.append("\r\n", 2))
         return false;
-    fixContentLength(sent.length());
+    fixContentLength(sent.length() + bodyLengthSentApart());
     std::string fields = headers_.serialize();
     if (!fields.empty() && !out.append(fields.data(), uint32_t(fields.size())))
         return false;

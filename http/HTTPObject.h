@@ -38,6 +38,8 @@ class HTTPObject {
   protected:
     // Keeps "Content-Length" equal to the length of the body that is sent.
     void fixContentLength(uint32_t sentLength);
+    // Body bytes sent after the serialized message from elsewhere (see HTTPResponse).
+    virtual uint32_t bodyLengthSentApart() const { return 0; }
 
   private:
     bool hasChunkedTransferCoding() const;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "http/HTTPObject.h"
+#include "http/SharedAnswer.h"
 
 namespace HTTPParser {
 
@@ -22,7 +24,21 @@ class HTTPResponse : public HTTPObject {
     void setCloseAfterSend(bool close) { closeAfterSend_ = close; }
     bool getCloseAfterSend() const { return closeAfterSend_; }
 
+    // A body shared with other answers: written to the connection after the serialized
+    // head, as it is (no content or chunked coding), in place of getBody(), which stays
+    // empty. "Content-Length" counts it.
+    void setSharedBody(std::shared_ptr<const SharedAnswer> body) { sharedBody_ = std::move(body); }
+    const std::shared_ptr<const SharedAnswer>& sharedBody() const { return sharedBody_; }
+    // The length of the body sent, shared or not.
+    uint32_t bodyLength() const { return getBody().length() + bodyLengthSentApart(); }
+
+  protected:
+    uint32_t bodyLengthSentApart() const override {
+        return sharedBody_ != nullptr ? sharedBody_->length() : 0;
+    }
+
   private:
+    std::shared_ptr<const SharedAnswer> sharedBody_;
     int statusCode_ = 0;
     bool closeAfterSend_ = false;
 };

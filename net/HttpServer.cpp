@@ -21,6 +21,7 @@ void HttpServer::makeFailureResponse(HTTPResponse& response) {
     fields.add("Content-Length", "0");
     response.headers().assign(fields);
     response.getBody().clear();
+    response.setSharedBody(nullptr);
     response.setCloseAfterSend(true);
 }
 
@@ -62,13 +63,18 @@ void HttpServer::sendResponseTo(uint32_t sessionId, const HTTPRequest& request,
     }
     // A HEAD answer is the head a GET would get, with "Content-Length" telling the
     // body's length, but never the body: the client would read it as the next answer.
-    if (request.getMethod() == "HEAD")
+    std::shared_ptr<const HTTPParser::SharedAnswer> sharedBody = response.sharedBody();
+    if (request.getMethod() == "HEAD") {
         bytes.setLength(response.serializedHeadLength());
-    Metrics::instance().requestAnswered(request.getPath(), response.getStatusCode(),
-                                        request.getBody().length(), bytes.length());
+        sharedBody.reset();
+    }
+    Metrics::instance().requestAnswered(
+        request.getPath(), response.getStatusCode(), request.getBody().length(),
+        bytes.length() + (sharedBody != nullptr ? sharedBody->length() : 0));
     if (responder() != nullptr) {
         // A connection that went away meanwhile simply drops the answer.
-        responder()->sendResponse(sessionId, bytes, response.getCloseAfterSend());
+        responder()->sendResponse(sessionId, bytes, response.getCloseAfterSend(),
+                                  std::move(sharedBody));
     }
 }
 

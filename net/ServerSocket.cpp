@@ -204,14 +204,15 @@ void ServerSocket::stop() {
 }
 
 bool ServerSocket::sendResponse(uint32_t sessionId, const HTTPParser::IOB& bytes,
-                                bool closeAfterSend) {
+                                bool closeAfterSend,
+                                std::shared_ptr<const HTTPParser::SharedAnswer> body) {
     AutoLock guard(lock_);
     if (!serving_)
         return false;
     auto found = sessionsById_.find(sessionId);
     if (found == sessionsById_.end())
         return false;
-    bool queued = found->second->queueSend(bytes, closeAfterSend);
+    bool queued = found->second->queueSend(bytes, closeAfterSend, std::move(body));
     responsesWaiting_.push_back(sessionId);
     wakeIoThreadLocked();
     return queued;

@@ -14,6 +14,7 @@
 #include "http/BufferBudget.h"
 #include "http/HTTPRequest.h"
 #include "http/IOB.h"
+#include "http/SharedAnswer.h"
 #include "net/ArrivalOrder.h"
 #include "net/ConnectionLimits.h"
 #include "net/StallWatch.h"
@@ -45,10 +46,11 @@ class ServerSocket {
     // Ends both threads and closes every connection; unsent bytes are dropped.
     void stop();
 
-    // Hands response bytes to a connection (worker thread). False when the
-    // connection is gone or the bytes cannot be buffered.
-    virtual bool sendResponse(uint32_t sessionId, const HTTPParser::IOB& bytes,
-                              bool closeAfterSend);
+    // Hands response bytes to a connection (worker thread), and the shared body that
+    // follows them, if any. False when the connection is gone or the bytes cannot be
+    // buffered.
+    virtual bool sendResponse(uint32_t sessionId, const HTTPParser::IOB& bytes, bool closeAfterSend,
+                              std::shared_ptr<const HTTPParser::SharedAnswer> body = nullptr);
     // Whether a connection from peer is served; every peer is.
     virtual bool acceptFilter(const sockaddr& peer);
 

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <utility>
@@ -34,6 +35,8 @@ Session::~Session() {
     Metrics::instance().connectionClosed();
     if (budget_ != nullptr)
         budget_->release(sendCharged_ + inFlightCharged_);
+    if (sharedBody_ != nullptr)
+        sharedBody_->releaseSender();
 }
 
 void Session::configure(HTTPParser::BufferBudget* budget, uint32_t) {
@@ -54,7 +57,7 @@ uint64_t Session::progressCount() {
 
 bool Session::canRead() {
     AutoLock guard(lock_);
-    return sendBuffer_.length() == 0 && !awaitingResponse_ && !peerFinished_;
+    return !sendingLocked() && !awaitingResponse_ && !peerFinished_;
 }
 
 bool Session::onReadable() {
@@ -95,15 +98,33 @@ bool Session::onReadable() {
     return true;
 }
 
+ssize_t Session::sendSomeLocked() {
+    const uint32_t head = sendBuffer_.length();
+    if (sharedBody_ == nullptr)
+        return ::send(socket_, sendBuffer_.data() + sentCount_, head - sentCount_, MSG_NOSIGNAL);
+    iovec parts[2];
+    size_t count = 0;
+    if (sentCount_ < head)
+        parts[count++] = iovec{sendBuffer_.data() + sentCount_, size_t(head - sentCount_)};
+    const uint32_t bodySent = sentCount_ > head ? sentCount_ - head : 0;
+    // The body is never written through this pointer: sendmsg only reads it.
+    parts[count++] = iovec{const_cast<uint8_t*>(sharedBody_->data()) + bodySent,
+                           size_t(sharedBody_->length() - bodySent)};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = count;
+    return ::sendmsg(socket_, &message, MSG_NOSIGNAL);
+}
+
 bool Session::onWritable() {
     AutoLock guard(lock_);
-    uint32_t length = sendBuffer_.length();
-    if (length == 0)
+    if (!sendingLocked())
         return true;
+    const uint32_t length =
+        sendBuffer_.length() + (sharedBody_ != nullptr ? sharedBody_->length() : 0);
     bool ok = true;
     while (sentCount_ < length) {
-        ssize_t sent =
-            ::send(socket_, sendBuffer_.data() + sentCount_, length - sentCount_, MSG_NOSIGNAL);
+        ssize_t sent = sendSomeLocked();
         if (sent > 0) {
             sentCount_ += static_cast<uint32_t>(sent);
             progress_ += static_cast<uint64_t>(sent);
@@ -115,38 +136,32 @@ bool Session::onWritable() {
         break;
     }
     if (sentCount_ >= length) {
-        // The block goes back too: an idle keep-alive connection holds none.
-        if (budget_ != nullptr) {
-            budget_->release(sendCharged_);
-            budget_->noteFreed(sendBuffer_.capacity());
-        }
-        sendCharged_ = 0;
-        sendBuffer_ = HTTPParser::IOB();
-        sentCount_ = 0;
+        finishSendLocked();
         if (closeAfterSend_)
             return false;
     }
     return ok;
 }
 
-bool Session::queueSend(const HTTPParser::IOB& bytes, bool closeAfterSend) {
-    return queueSend(bytes.chars(), bytes.length(), closeAfterSend);
+void Session::finishSendLocked() {
+    // The block goes back too: an idle keep-alive connection holds none.
+    if (budget_ != nullptr) {
+        budget_->release(sendCharged_);
+        budget_->noteFreed(sendBuffer_.capacity());
+    }
+    sendCharged_ = 0;
+    sendBuffer_ = HTTPParser::IOB();
+    if (sharedBody_ != nullptr)
+        sharedBody_->releaseSender();
+    sharedBody_.reset();
+    sentCount_ = 0;
 }
 
-bool Session::queueSend(const char* bytes, uint32_t length, bool closeAfterSend) {
-    // One lock for bytes and close flag: the I-O thread must never drain the bytes
-    // and read on before it learns that the connection closes after them.
-    AutoLock guard(lock_);
-    awaitingResponse_ = false;
-    answered_ = true;
-    inputPaused_ = false;
-    if (budget_ != nullptr)
-        budget_->release(inFlightCharged_);
-    inFlightCharged_ = 0;
-    if (closeAfterSend)
-        closeAfterSend_ = true;
-    if (length == 0)
-        return true;
+bool Session::queueSend(const HTTPParser::IOB& bytes, bool closeAfterSend, SharedBody body) {
+    return queueSend(bytes.chars(), bytes.length(), closeAfterSend, std::move(body));
+}
+
+bool Session::appendAnswerLocked(const char* bytes, uint32_t length) {
     // Small answers, like small requests, never ask; a large one is admitted only when
     // the budget has room for it, so clients that do not read cannot pile answers up.
     const bool admitted =
@@ -160,6 +175,37 @@ bool Session::queueSend(const char* bytes, uint32_t length, bool closeAfterSend)
     }
     if (admitted && budget_ != nullptr && length > kFreeAnswerBytes)
         budget_->release(length);
+    return false;
+}
+
+bool Session::queueSend(const char* bytes, uint32_t length, bool closeAfterSend, SharedBody body) {
+    // One lock for bytes and close flag: the I-O thread must never drain the bytes
+    // and read on before it learns that the connection closes after them.
+    AutoLock guard(lock_);
+    awaitingResponse_ = false;
+    answered_ = true;
+    inputPaused_ = false;
+    if (budget_ != nullptr)
+        budget_->release(inFlightCharged_);
+    inFlightCharged_ = 0;
+    if (closeAfterSend)
+        closeAfterSend_ = true;
+    if (length == 0 && body == nullptr)
+        return true;
+    // Bytes queued behind a shared body still unsent would overtake it; a connection
+    // answers one request at a time, so only a fault gets here, and it ends the connection.
+    if (sharedBody_ != nullptr) {
+        closeAfterSend_ = true;
+        peerFinished_ = true;
+        return false;
+    }
+    const bool bodyAdmitted = body == nullptr || body->admitSender(budget_, kFreeAnswerBytes);
+    if (bodyAdmitted && appendAnswerLocked(bytes, length)) {
+        sharedBody_ = std::move(body);
+        return true;
+    }
+    if (bodyAdmitted && body != nullptr)
+        body->releaseSender();
     Metrics::instance().closedForBudget();
     closeAfterSend_ = true;
     peerFinished_ = true;
@@ -178,7 +224,7 @@ void Session::setAwaitingResponse() {
 
 bool Session::hasUnsentBytes() {
     AutoLock guard(lock_);
-    return sendBuffer_.length() > 0;
+    return sendingLocked();
 }
 
 bool Session::isAwaitingResponse() {
@@ -203,7 +249,7 @@ bool Session::closeAfterSend() {
 
 Session::Interest Session::wantedInterest() {
     AutoLock guard(lock_);
-    if (sendBuffer_.length() > 0)
+    if (sendingLocked())
         return Interest::Write;
     if (peerFinished_ || (awaitingResponse_ && inputPaused_))
         return Interest::None;

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "http/BufferBudget.h"
 #include "http/HTTPRequest.h"
 #include "http/IOB.h"
+#include "http/SharedAnswer.h"
 #include "net/ArrivalOrder.h"
 #include "platform/AutoLock.h"
 
@@ -51,12 +55,17 @@ class Session {
     static const char kFailureAnswer[];
     static const uint32_t kFailureAnswerLength;
 
-    // Appends response bytes (worker thread). A response ends the wait for one; with
-    // closeAfterSend the connection closes once these bytes are written. An answer beyond
-    // the free allowance must fit the buffer budget: one that does not is replaced by the
-    // failure answer and the close (false).
-    bool queueSend(const HTTPParser::IOB& bytes, bool closeAfterSend = false);
-    bool queueSend(const char* bytes, uint32_t length, bool closeAfterSend = false);
+    // Appends response bytes (worker thread), followed by a shared body if one is given,
+    // which is written from its own bytes, never copied. A response ends the wait for one;
+    // with closeAfterSend the connection closes once these bytes are written. An answer
+    // beyond the free allowance must fit the buffer budget (a shared body is counted once
+    // for all its senders): one that does not is replaced by the failure answer and the
+    // close (false).
+    using SharedBody = std::shared_ptr<const HTTPParser::SharedAnswer>;
+    bool queueSend(const HTTPParser::IOB& bytes, bool closeAfterSend = false,
+                   SharedBody body = nullptr);
+    bool queueSend(const char* bytes, uint32_t length, bool closeAfterSend = false,
+                   SharedBody body = nullptr);
     // Marks that a request of this session went to the queue.
     void setAwaitingResponse();
     // Counts bytes of a request on its way through the queue until its answer comes.
@@ -102,10 +111,19 @@ class Session {
     HTTPParser::BufferBudget* budget() const { return budget_; }
 
   private:
+    // Buffers the bytes under the budget's rule for answers; false (nothing kept) if not.
+    bool appendAnswerLocked(const char* bytes, uint32_t length) REQUIRES(lock_);
+    bool sendingLocked() REQUIRES(lock_) { return sendBuffer_.length() > 0 || sharedBody_; }
+    // Writes what is unsent of the buffer and the shared body with one call; the bytes
+    // written, or -1 with errno.
+    ssize_t sendSomeLocked() REQUIRES(lock_);
+    void finishSendLocked() REQUIRES(lock_);
+
     int socket_;
     CriticalSection lock_;
     HTTPParser::IOB sendBuffer_ GUARDED_BY(lock_);
-    uint32_t sentCount_ GUARDED_BY(lock_) = 0;
+    SharedBody sharedBody_ GUARDED_BY(lock_);   // sent after sendBuffer_
+    uint32_t sentCount_ GUARDED_BY(lock_) = 0;  // of sendBuffer_ and sharedBody_ together
     bool closeAfterSend_ GUARDED_BY(lock_) = false;
     bool awaitingResponse_ GUARDED_BY(lock_) = false;
     bool answered_ GUARDED_BY(lock_) = false;

@@ -255,6 +255,11 @@ uint32_t CommonWhitelist::end() {
     return endLocked();
 }
 
+CommonWhitelist::ServedState CommonWhitelist::servedState() {
+    AutoLock lock(lock_);
+    return ServedState{generation_, historyBase_, servedEndLocked()};
+}
+
 size_t CommonWhitelist::keyCount() {
     AutoLock lock(lock_);
     return keys_.size();

@@ -90,6 +90,16 @@ class CommonWhitelist {
 
     uint32_t historyBase();
     uint32_t end();
+    // What pulls are answered from: two equal states answer a pull from before historyBase
+    // with the same snapshot. The clear generation tells a store that was cleared and grew
+    // back to the same indexes from the one before the clear.
+    struct ServedState {
+        uint64_t generation = 0;
+        uint32_t historyBase = 0;
+        uint32_t end = 0;
+        bool operator==(const ServedState&) const = default;
+    };
+    ServedState servedState();
     size_t keyCount();
     bool containsKey(int64_t key);
     // Bytes the history array holds, for memory accounting.

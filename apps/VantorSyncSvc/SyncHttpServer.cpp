@@ -70,6 +70,8 @@ void SyncHttpServer::completePush(std::unique_ptr<RequestItem> item, bool ok, ui
                            HTTPParser::SyncEndpoint::PostWhitelist;
     countSync(whitelist, Metrics::SyncOperation::Push,
               ok ? Metrics::SyncResult::Ok : Metrics::SyncResult::Failed);
+    if (whitelist && ok)
+        SyncService::instance().dropStaleWhitelistSnapshot();
     HTTPResponse response = makeOkResponse();
     if (ok)
         response.headers().add("newIndex", formatIndex(newIndex));
@@ -99,7 +101,7 @@ void SyncHttpServer::logAccess(const HTTPRequest& request, HTTPResponse& respons
     line.path = request.getPath();
     line.status = response.getStatusCode();
     line.requestBytes = static_cast<int>(request.getBody().length());
-    line.responseBytes = static_cast<int>(response.getBody().length());
+    line.responseBytes = static_cast<int>(response.bodyLength());
     SvcLog::instance().write("%s", line.text().c_str());
 }
 
@@ -122,9 +124,11 @@ bool SyncHttpServer::handlePull(Collection collection, const HTTPRequest& reques
     uint32_t startIndex = start ? static_cast<uint32_t>(leadingNumber(start->value)) : 0;
     uint32_t newIndex = 0;
     SyncService& service = SyncService::instance();
+    SnapshotCache::Answer snapshot;
     bool ok = collection == Collection::Whitelist
-                  ? service.getWhitelistUpdates(startIndex, response.getBody(), newIndex)
+                  ? service.getWhitelistUpdates(startIndex, response.getBody(), newIndex, &snapshot)
                   : service.getTrainingDbUpdates(startIndex, response.getBody(), newIndex);
+    response.setSharedBody(std::move(snapshot));
     if (ok)
         response.headers().add("newIndex", formatIndex(newIndex));
     countSync(whitelist, Metrics::SyncOperation::Pull,

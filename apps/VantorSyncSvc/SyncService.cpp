@@ -161,10 +161,14 @@ bool SyncService::stopServer() {
 }
 
 bool SyncService::getWhitelistUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
-                                      uint32_t& newIndex) {
+                                      uint32_t& newIndex, SnapshotCache::Answer* shared) {
     if (!getValues().commonWhitelistEnabled) {
         newIndex = 0;
         return false;
+    }
+    if (shared != nullptr && whitelistSnapshot_.answer(whitelist_, startIndex, *shared, newIndex)) {
+        responseBody.clear();
+        return *shared != nullptr;
     }
     return whitelist_.getUpdates(startIndex, responseBody, newIndex);
 }
@@ -191,7 +195,9 @@ size_t SyncService::trainingDbDescriptorCount() {
     return trainingDb_.descriptorCount();
 }
 bool SyncService::clearWhitelist() {
-    return whitelist_.clear(dataFolder());
+    const bool durable = whitelist_.clear(dataFolder());
+    whitelistSnapshot_.dropStale(whitelist_);
+    return durable;
 }
 void SyncService::clearTrainingDb() {
     trainingDb_.clear();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "apps/VantorSyncSvc/PushCommitter.h"
+#include "apps/VantorSyncSvc/SnapshotCache.h"
 #include "apps/VantorSyncSvc/SyncHttpServer.h"
 #include "config/ByteStream.h"
 #include "config/Settings.h"
@@ -39,8 +40,12 @@ class SyncService {
     // The port the HTTP server listens on while running; 0 otherwise.
     int listeningPort();
 
-    bool getWhitelistUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
-                             uint32_t& newIndex);
+    // With shared given, a pull answered with the full snapshot gets the one snapshot
+    // shared by all such answers in *shared, and responseBody stays empty.
+    bool getWhitelistUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody, uint32_t& newIndex,
+                             SnapshotCache::Answer* shared = nullptr);
+    // After a whitelist push: a snapshot of the state before it is not kept any longer.
+    void dropStaleWhitelistSnapshot() { whitelistSnapshot_.dropStale(whitelist_); }
     bool getTrainingDbUpdates(uint32_t startIndex, HTTPParser::IOB& responseBody,
                               uint32_t& newIndex);
     // Hands a push to its collection's committer (item is taken); false when it cannot wait.
@@ -92,6 +97,7 @@ class SyncService {
     int port_ GUARDED_BY(mainLock_) = 0;
     CommonWhitelist whitelist_;
     CommonTrainingDb trainingDb_;
+    SnapshotCache whitelistSnapshot_;
     // After the stores and the server, so that they go first, answering what they hold.
     PushCommitter whitelistCommitter_;
     PushCommitter trainingDbCommitter_;

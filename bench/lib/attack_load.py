@@ -145,8 +145,9 @@ def silent_lockout(port, count, seconds):
         except OSError:
             pass
         s.close()
-    print("silent %d: /version answered %d of %d, slowest %.3f s; silent connections still "
-          "open after %.0f s: %d" % (count, answered, asked, slowest, seconds, kept))
+    print("silent %d: /version answered %d of %d (target: all), slowest %.3f s (target <= 1); "
+          "silent connections still open after %.0f s: %d (target 0)"
+          % (count, answered, asked, slowest, seconds, kept))
 
 
 def raise_file_limit():
