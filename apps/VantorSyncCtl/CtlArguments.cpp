@@ -16,6 +16,10 @@ const char* const kCtlUsage =
     "  clear-whitelist      empty the common whitelist\n"
     "  clear-training-db    empty the common training database\n"
     "  folder               print the service's data folder\n"
+    "  export DIR|-         write the whitelist and training database as JSON Lines to\n"
+    "                       DIR/whitelist.jsonl and DIR/trainingdb.jsonl (new files), or\n"
+    "                       both to standard output\n"
+    "  import FILE|-        push the records of an export file (or standard input)\n"
     "\n"
     "  --help, --version    print this text or the version and exit\n"
     "\n"
@@ -87,6 +91,13 @@ CtlArguments parseCtlArguments(const std::vector<std::string>& arguments) {
         if (words.size() != 1)
             return failed(words[0] + " takes no arguments");
         result.action = simple->second;
+        return result;
+    }
+    if (words[0] == "export" || words[0] == "import") {
+        if (words.size() != 2)
+            return failed("use \"export DIR|-\" or \"import FILE|-\"");
+        result.action = words[0] == "export" ? Action::Export : Action::Import;
+        result.file = words[1];
         return result;
     }
     if (words[0] != "config")

@@ -20,10 +20,13 @@ struct CtlArguments {
         ClearWhitelist,
         ClearTrainingDb,
         Folder,
+        Export,
+        Import,
     };
 
     Action action = Action::Help;
-    // The file of "config get FILE" (empty: standard output) or "config put FILE".
+    // The file of "config get FILE" (empty: standard output) or "config put FILE", the
+    // folder of "export DIR" or the file of "import FILE" ("-": standard output or input).
     std::string file;
     ManagementBus::BusKind bus = ManagementBus::BusKind::System;
     // Set when the arguments make no sense; then nothing else is to be trusted.

@@ -6,6 +6,7 @@
 
 #include "BuildInfo.h"
 #include "apps/VantorSyncCtl/CtlArguments.h"
+#include "apps/VantorSyncCtl/CtlTransfer.h"
 #include "com/VantorSyncProxy.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
@@ -102,6 +103,10 @@ int perform(const CtlArguments& arguments, VantorSyncProxy& service) {
         case Action::Folder:
             std::printf("%s\n", service.ConfigFolder().c_str());
             return 0;
+        case Action::Export:
+            return runExport(arguments.file, service);
+        case Action::Import:
+            return runImport(arguments.file, service);
         case Action::Help:
         case Action::Version:
             break;
