@@ -18,6 +18,7 @@ int whitelistLoadTarget(const uint8_t* data, size_t size);
 int trainingDbLoadTarget(const uint8_t* data, size_t size);
 int whitelistPushTarget(const uint8_t* data, size_t size);
 int trainingDbPushTarget(const uint8_t* data, size_t size);
+int exportReaderTarget(const uint8_t* data, size_t size);
 
 struct NamedTarget {
     const char* name;  // also the folder name of its corpus and kept failures
@@ -29,6 +30,7 @@ inline constexpr NamedTarget kTargets[] = {
     {"http_object", httpObjectTarget},       {"settings", settingsTarget},
     {"whitelist_load", whitelistLoadTarget}, {"trainingdb_load", trainingDbLoadTarget},
     {"whitelist_push", whitelistPushTarget}, {"trainingdb_push", trainingDbPushTarget},
+    {"export_reader", exportReaderTarget},
 };
 
 }  // namespace Fuzz

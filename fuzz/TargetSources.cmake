@@ -9,4 +9,5 @@ set(VS_FUZZ_TARGET_SOURCES
     ${CMAKE_SOURCE_DIR}/fuzz/targets/TrainingDbLoadTarget.cpp
     ${CMAKE_SOURCE_DIR}/fuzz/targets/WhitelistPushTarget.cpp
     ${CMAKE_SOURCE_DIR}/fuzz/targets/TrainingDbPushTarget.cpp
+    ${CMAKE_SOURCE_DIR}/fuzz/targets/ExportReaderTarget.cpp
 )
