@@ -39,6 +39,8 @@ TEST(CtlArgumentsTest, CommandsAndTheirFiles) {
     EXPECT_EQ(put.action, Action::ConfigPut);
     EXPECT_EQ(put.file, "/tmp/c.xml");
     EXPECT_EQ(put.bus, BusKind::System);
+    EXPECT_EQ(parse({"export", "-"}).action, Action::Export);
+    EXPECT_EQ(parse({"import", "/tmp/x.jsonl"}).file, "/tmp/x.jsonl");
     EXPECT_EQ(parse({"status", "--help"}).action, Action::Help);
     EXPECT_EQ(parse({"--version", "status"}).action, Action::Version);
 }
@@ -59,6 +61,8 @@ TEST(CtlArgumentsTest, NonsenseIsAUsageError) {
                                                {"config"},
                                                {"config", "put"},
                                                {"config", "get", "a", "b"},
+                                               {"export"},
+                                               {"import", "a", "b"},
                                                {"--bus"},
                                                {"--bus", "none", "status"},
                                                {"--bus", "tcp", "status"},
