@@ -32,6 +32,16 @@ int createExportFile(const std::string& path, std::string& why) {
     return fd;
 }
 
+// The two new names, so that a crash right after the export does not lose them.
+bool syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 }  // namespace
 
 int runExport(const std::string& target, VantorSyncProxy& service) {
@@ -60,7 +70,7 @@ int runExport(const std::string& target, VantorSyncProxy& service) {
     sdbus::UnixFd trainingDb(trainingDbFd, sdbus::adopt_fd);
     try {
         const auto counts = service.exportTo(whitelist, trainingDb);
-        if (::fsync(whitelistFd) != 0 || ::fsync(trainingDbFd) != 0)
+        if (::fsync(whitelistFd) != 0 || ::fsync(trainingDbFd) != 0 || !syncFolder(target))
             throw std::runtime_error(std::string("cannot sync the export: ") +
                                      std::strerror(errno));
         std::printf("exported %s to %s\n", countsText(counts).c_str(), target.c_str());
