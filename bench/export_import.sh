@@ -39,7 +39,7 @@ start_managed_server() {
 rss_kib() { awk '/^VmRSS/ { print $2 }' "/proc/$SERVER_PID/status"; }
 peak_kib() { awk '/^VmHWM/ { print $2 }' "/proc/$SERVER_PID/status"; }
 reset_peak() { echo 5 > "/proc/$SERVER_PID/clear_refs"; }
-seconds_of() { local t0 t1; t0=$(date +%s.%N); "$@" > /dev/null; t1=$(date +%s.%N); python3 -c "print($t1 - $t0)"; }
+seconds_of() { local t0 t1; t0=$(date +%s.%N); "$@" > /dev/null || return 1; t1=$(date +%s.%N); python3 -c "print($t1 - $t0)"; }
 rate() { python3 -c "print('%.0f' % ($1 / $2))"; }
 
 mkdir -p "$work/source/VantorSyncSvc"
