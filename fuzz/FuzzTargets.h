@@ -19,6 +19,7 @@ int trainingDbLoadTarget(const uint8_t* data, size_t size);
 int whitelistPushTarget(const uint8_t* data, size_t size);
 int trainingDbPushTarget(const uint8_t* data, size_t size);
 int proxyHeaderTarget(const uint8_t* data, size_t size);
+int exportReaderTarget(const uint8_t* data, size_t size);
 
 struct NamedTarget {
     const char* name;  // also the folder name of its corpus and kept failures
@@ -31,6 +32,7 @@ inline constexpr NamedTarget kTargets[] = {
     {"whitelist_load", whitelistLoadTarget}, {"trainingdb_load", trainingDbLoadTarget},
     {"whitelist_push", whitelistPushTarget}, {"trainingdb_push", trainingDbPushTarget},
     {"proxy_header", proxyHeaderTarget},
+    {"export_reader", exportReaderTarget},
 };
 
 }  // namespace Fuzz

@@ -13,4 +13,5 @@ set(VS_FUZZ_TARGET_SOURCES
     # The PROXY header reader alone: the rest of net/ needs what the fuzz build leaves out.
     ${CMAKE_SOURCE_DIR}/net/ProxyHeader.cpp
     ${CMAKE_SOURCE_DIR}/net/ProxyGate.cpp
+    ${CMAKE_SOURCE_DIR}/fuzz/targets/ExportReaderTarget.cpp
 )

@@ -12,7 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=(request_reader chunked http_object settings whitelist_load trainingdb_load
-             whitelist_push trainingdb_push proxy_header)
+             whitelist_push trainingdb_push proxy_header export_reader)
 fi
 
 # The store targets fsync their files; on a memory-backed folder that costs nothing.

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,15 @@ class CommonTrainingDb {
     // Makes every accepted descriptor durable (data synced, index saved); reopens the
     // data file when it was closed. An acknowledged push is safe once this succeeded.
     bool reopen();
+
+    // Export: from beginExport (which returns the durable index it stands at) until
+    // endExport, commits wait, so that the records read in between are exactly the durable
+    // state of that moment; pulls and the applying of pushes go on. exportDescriptors hands
+    // each current descriptor, oldest first, to sink, reading a page at a time under the lock.
+    uint32_t beginExport();
+    bool exportDescriptors(const std::function<bool(const MessageDescriptor&)>& sink,
+                           std::string& why);
+    void endExport();
 
     uint32_t historyBase();
     uint32_t end();
@@ -152,6 +162,9 @@ class CommonTrainingDb {
     // Records before this offset were put out of the clients' reach by a clear: posted
     // again they count as new.
     int64_t clearedAt_ GUARDED_BY(lock_) = 0;
+    // Exports under way: no commit starts while one runs.
+    int exportHolds_ GUARDED_BY(lock_) = 0;
+    uint32_t exportEnd_ GUARDED_BY(lock_) = 0;
     std::vector<uint32_t> history_ GUARDED_BY(lock_);
     uint32_t historyBase_ GUARDED_BY(lock_) = 0;
     CriticalSection lock_;

@@ -50,6 +50,8 @@ bool CommonTrainingDb::commitPending(uint32_t maxSize, uint32_t compactionSlack,
     CommitPlan plan;
     {
         AutoLock guard(lock_);
+        while (exportHolds_ > 0)
+            commitEnded_.wait(lock_);
         beginCommitLocked(maxSize, trimSlack, plan);
     }
     makeDurable(plan);

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,6 +106,20 @@ class CommonWhitelist {
     // Bytes the history array holds, for memory accounting.
     size_t historyMemoryBytes();
 
+    // Export: the keys as they stood at one durable point, read in ascending chunks with
+    // the lock held only while a chunk is copied, so that pushes and pulls go on meanwhile.
+    // The changes made after the point are taken back chunk by chunk; a clear, or so many
+    // changes that the point left the history, ends the export (why says so).
+    struct ExportPoint {
+        uint32_t index = 0;
+        uint64_t generation = 0;
+    };
+    ExportPoint exportPoint();
+    bool exportKeys(const ExportPoint& point,
+                    const std::function<bool(const int64_t* keys, size_t count)>& sink,
+                    std::string& why);
+    static constexpr size_t kExportChunk = 8192;
+
     // Ties the two files of one save together: the history file ends in 8 bytes and the
     // key file in 7 that carry the save's number, fewer than a whole record or key, so
     // that a reader of records and keys passes over them. The history's trailer also
@@ -182,6 +197,10 @@ class CommonWhitelist {
     void applyHistoryToKeys() REQUIRES(lock_);
     bool appendHistoryRecords(HTTPParser::IOB& body, size_t from, size_t to) const REQUIRES(lock_);
     bool appendSnapshot(HTTPParser::IOB& body) const REQUIRES(lock_);
+    // The next chunk of an export above `after` (from the smallest key unless started);
+    // true when it is the last one. upTo is the largest key the chunk covers.
+    bool exportChunkLocked(const ExportPoint& point, bool started, int64_t after,
+                           std::vector<int64_t>& chunk, int64_t& upTo) const REQUIRES(lock_);
     bool loadKeys(const std::string& path, uint32_t& saveNumber, bool& numbered) REQUIRES(lock_);
     bool loadHistory(const std::string& path, LoadedHistory& loaded) REQUIRES(lock_);
 

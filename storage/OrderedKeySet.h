@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -44,6 +45,19 @@ class OrderedKeySet {
     void forEachRun(Visit&& visit) const {
         for (const Entry& entry : blocks_)
             visit(entry.block->keys, size_t(entry.block->count));
+    }
+    // The same for the keys above `after` only; visit returns false to stop early.
+    template <typename Visit>
+    void forEachRunAbove(int64_t after, Visit&& visit) const {
+        if (blocks_.empty())
+            return;
+        for (size_t index = findBlock(after); index < blocks_.size(); ++index) {
+            const Block& block = *blocks_[index].block;
+            const int64_t* first = std::upper_bound(block.keys, block.keys + block.count, after);
+            const size_t count = size_t(block.keys + block.count - first);
+            if (count > 0 && !visit(first, count))
+                return;
+        }
     }
 
   private:

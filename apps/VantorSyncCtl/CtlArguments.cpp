@@ -19,6 +19,10 @@ const char* const kCtlUsage =
     "  trusted-proxies      print the proxies whose PROXY headers are taken\n"
     "  trusted-proxies set [ADDRESS|PREFIX ...]\n"
     "                       replace them (none: trust no proxy)\n"
+    "  export DIR|-         write the whitelist and training database as JSON Lines to\n"
+    "                       DIR/whitelist.jsonl and DIR/trainingdb.jsonl (new files), or\n"
+    "                       both to standard output\n"
+    "  import FILE|-        push the records of an export file (or standard input)\n"
     "\n"
     "  --help, --version    print this text or the version and exit\n"
     "\n"
@@ -101,6 +105,13 @@ CtlArguments parseCtlArguments(const std::vector<std::string>& arguments) {
             return failed("use \"trusted-proxies\" or \"trusted-proxies set [ADDRESS ...]\"");
         result.action = Action::ProxiesSet;
         result.proxies.assign(words.begin() + 2, words.end());
+        return result;
+    }
+    if (words[0] == "export" || words[0] == "import") {
+        if (words.size() != 2)
+            return failed("use \"export DIR|-\" or \"import FILE|-\"");
+        result.action = words[0] == "export" ? Action::Export : Action::Import;
+        result.file = words[1];
         return result;
     }
     if (words[0] != "config")

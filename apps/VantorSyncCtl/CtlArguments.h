@@ -22,10 +22,13 @@ struct CtlArguments {
         Folder,
         ProxiesGet,
         ProxiesSet,
+        Export,
+        Import,
     };
 
     Action action = Action::Help;
-    // The file of "config get FILE" (empty: standard output) or "config put FILE".
+    // The file of "config get FILE" (empty: standard output) or "config put FILE", the
+    // folder of "export DIR" or the file of "import FILE" ("-": standard output or input).
     std::string file;
     // The addresses and prefixes of "trusted-proxies set" (none: trust no proxy).
     std::vector<std::string> proxies;

@@ -6,6 +6,7 @@
 
 #include "BuildInfo.h"
 #include "apps/VantorSyncCtl/CtlArguments.h"
+#include "apps/VantorSyncCtl/CtlTransfer.h"
 #include "com/VantorSyncProxy.h"
 #include "config/Settings.h"
 #include "platform/AtomicFile.h"
@@ -130,6 +131,10 @@ int perform(const CtlArguments& arguments, VantorSyncProxy& service) {
         case Action::ProxiesGet:
         case Action::ProxiesSet:
             return trustedProxies(arguments, service);
+        case Action::Export:
+            return runExport(arguments.file, service);
+        case Action::Import:
+            return runImport(arguments.file, service);
         case Action::Help:
         case Action::Version:
             break;

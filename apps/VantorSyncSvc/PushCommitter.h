@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "http/IOB.h"
@@ -45,9 +46,33 @@ class PushCommitter {
     // False (item untouched) when the queue is full or the committer is not running.
     bool submit(std::unique_ptr<RequestItem>& item);
 
+    // A push from inside the service (an import), answered through its ticket instead of
+    // a connection. It takes the same road as a client's: applied, committed with its
+    // group, durable before it counts. Its caller waits for each, so it is not held to
+    // kQueueLimit. Null when the committer is not running.
+    class Ticket {
+      public:
+        // Until the push was committed or refused: true once it is durable.
+        bool wait();
+
+      private:
+        friend class PushCommitter;
+        void finish(bool ok);
+        std::mutex mutex_;
+        std::condition_variable done_;
+        bool finished_ = false;
+        bool ok_ = false;
+    };
+    std::shared_ptr<Ticket> submitInternal(HTTPParser::IOB&& body);
+
   private:
+    struct Queued {
+        std::unique_ptr<RequestItem> item;
+        std::shared_ptr<Ticket> ticket;  // set for a push from inside the service
+    };
     struct Pending {
         std::unique_ptr<RequestItem> item;
+        std::shared_ptr<Ticket> ticket;
         bool applied = false;
         uint32_t newIndex = 0;
     };
@@ -58,7 +83,7 @@ class PushCommitter {
     const Done done_;
     CriticalSection lock_;
     std::condition_variable_any signal_;
-    std::deque<std::unique_ptr<RequestItem>> queue_ GUARDED_BY(lock_);
+    std::deque<Queued> queue_ GUARDED_BY(lock_);
     bool running_ GUARDED_BY(lock_) = false;
     bool stopping_ GUARDED_BY(lock_) = false;
     // A group taken from the queue whose answers have not all been handed out yet.

@@ -6,6 +6,7 @@
 
 #include "apps/VantorSyncSvc/PushCommitter.h"
 #include "apps/VantorSyncSvc/SnapshotCache.h"
+#include "apps/VantorSyncSvc/StoreTransfer.h"
 #include "apps/VantorSyncSvc/SyncHttpServer.h"
 #include "config/ByteStream.h"
 #include "config/Settings.h"
@@ -58,6 +59,16 @@ class SyncService {
     // True once the cleared whitelist is on disk.
     bool clearWhitelist();
     void clearTrainingDb();
+
+    // Export and import in the portable text format, through the caller's files: see
+    // StoreTransfer.h. An import has the rights of an administrator (it pushes to both
+    // collections whatever the access list says); a collection switched off refuses it.
+    bool exportStores(int whitelistFd, int trainingDbFd, TransferCounts& counts, std::string& why) {
+        return ::exportStores(whitelist_, trainingDb_, whitelistFd, trainingDbFd, counts, why);
+    }
+    bool importStores(int fd, TransferCounts& counts, std::string& why) {
+        return ::importStores(whitelistCommitter_, trainingDbCommitter_, fd, counts, why);
+    }
 
     SettingsData getValues() const { return settings_.getValues(); }
     AccessRights rightsForHost(const std::string& host) const {

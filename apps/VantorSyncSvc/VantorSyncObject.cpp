@@ -126,3 +126,24 @@ std::string VantorSync::ConfigFolder() {
         return folder;
     });
 }
+
+std::tuple<uint64_t, uint64_t> VantorSync::Export(const sdbus::UnixFd& whitelist,
+                                                  const sdbus::UnixFd& trainingDb) {
+    return guarded("Export", [&] {
+        TransferCounts counts;
+        std::string why;
+        if (!SyncService::instance().exportStores(whitelist.get(), trainingDb.get(), counts, why))
+            fail("The export failed: " + why);
+        return std::make_tuple(counts.whitelistKeys, counts.descriptors);
+    });
+}
+
+std::tuple<uint64_t, uint64_t> VantorSync::Import(const sdbus::UnixFd& file) {
+    return guarded("Import", [&] {
+        TransferCounts counts;
+        std::string why;
+        if (!SyncService::instance().importStores(file.get(), counts, why))
+            fail("The import stopped: " + why);
+        return std::make_tuple(counts.whitelistKeys, counts.descriptors);
+    });
+}

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <sdbus-c++/sdbus-c++.h>
@@ -30,4 +31,7 @@ class VantorSync final : public sdbus::AdaptorInterfaces<com::mailvane::IVantorS
     void ClearWhitelist() override;
     void ClearTrainingDB() override;
     std::string ConfigFolder() override;
+    std::tuple<uint64_t, uint64_t> Export(const sdbus::UnixFd& whitelist,
+                                          const sdbus::UnixFd& trainingDb) override;
+    std::tuple<uint64_t, uint64_t> Import(const sdbus::UnixFd& file) override;
 };

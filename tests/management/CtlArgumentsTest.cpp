@@ -43,6 +43,8 @@ TEST(CtlArgumentsTest, CommandsAndTheirFiles) {
     CtlArguments proxies = parse({"trusted-proxies", "set", "10.0.0.1", "fd00::/8"});
     EXPECT_EQ(proxies.action, Action::ProxiesSet);
     EXPECT_EQ(proxies.proxies, (std::vector<std::string>{"10.0.0.1", "fd00::/8"}));
+    EXPECT_EQ(parse({"export", "-"}).action, Action::Export);
+    EXPECT_EQ(parse({"import", "/tmp/x.jsonl"}).file, "/tmp/x.jsonl");
     EXPECT_EQ(parse({"status", "--help"}).action, Action::Help);
     EXPECT_EQ(parse({"--version", "status"}).action, Action::Version);
 }
@@ -64,6 +66,8 @@ TEST(CtlArgumentsTest, NonsenseIsAUsageError) {
                                                {"config", "put"},
                                                {"config", "get", "a", "b"},
                                                {"trusted-proxies", "add", "10.0.0.1"},
+                                               {"export"},
+                                               {"import", "a", "b"},
                                                {"--bus"},
                                                {"--bus", "none", "status"},
                                                {"--bus", "tcp", "status"},

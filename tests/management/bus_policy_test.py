@@ -154,6 +154,12 @@ class BusPolicyTest(unittest.TestCase):
         self.assertTrue(wait_until(lambda: "Reloaded configuration" in self.bus.messages()))
         self.assertEqual(self.bus.busctl("status", NAME).returncode, 0)
         self.assertEqual(self.bus.complaints(), [])
+        # Export and import pass file descriptors, which the system bus must carry.
+        exported = self.bus.run([CTL, "export", os.path.join(self.home, "export")])
+        self.assertEqual(exported.returncode, 0, exported.stderr)
+        imported = self.bus.run([CTL, "import", os.path.join(self.home, "export",
+                                                             "whitelist.jsonl")])
+        self.assertEqual(imported.returncode, 0, imported.stderr)
 
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
                          "needs root to act as other users")
@@ -172,6 +178,9 @@ class BusPolicyTest(unittest.TestCase):
             allowed = self.bus.busctl("get-property", *OBJECT, "Enabled", as_user="nobody",
                                       groups=group)
             self.assertEqual(allowed.returncode, 0, group + ": " + allowed.stderr)
+            exported = self.bus.run([CTL, "export", "-"], as_user="nobody", groups=group)
+            self.assertEqual(exported.returncode, 0, group + ": " + exported.stderr)
+            self.assertTrue(exported.stdout.startswith('{"format":"vantorsync-export"'))
         own = self.bus.busctl("call", "org.freedesktop.DBus", "/org/freedesktop/DBus",
                               "org.freedesktop.DBus", "RequestName", "su", NAME, "4",
                               as_user="nobody", groups="adm")

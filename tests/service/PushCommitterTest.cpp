@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -158,4 +159,56 @@ TEST(PushCommitter, SettleAnswersTheGroupInHandAndDropsTheWaitingOnes) {
     ASSERT_TRUE(committer.submit(later));
     committer.stop();
     EXPECT_EQ(r.answers.size(), 2u);
+}
+
+TEST(PushCommitter, APushFromInsideIsAnsweredThroughItsTicketAlsoWhenSettledUnapplied) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool holding = true, inCommit = false;
+    std::atomic<bool> committed{true};
+    std::atomic<int> connectionAnswers{0};
+    PushCommitter committer(
+        [](const HTTPParser::IOB& body, uint32_t&) { return body.length() > 0; },
+        [&] {
+            std::unique_lock<std::mutex> guard(mutex);
+            inCommit = true;
+            changed.notify_all();
+            changed.wait(guard, [&] { return !holding; });
+            return committed.load();
+        },
+        [&](std::unique_ptr<RequestItem>, bool, uint32_t) { ++connectionAnswers; });
+    ASSERT_TRUE(committer.start());
+    auto body = [](const char* text) {
+        HTTPParser::IOB iob;
+        const bool appended = *text == 0 || iob.append(text, uint32_t(strlen(text)));
+        EXPECT_TRUE(appended);
+        return iob;
+    };
+    auto first = committer.submitInternal(body("x"));
+    ASSERT_TRUE(first);
+    {
+        std::unique_lock<std::mutex> guard(mutex);
+        changed.wait(guard, [&] { return inCommit; });
+    }
+    // Queued behind the held commit, then dropped by a stop of the HTTP server.
+    auto dropped = committer.submitInternal(body("y"));
+    ASSERT_TRUE(dropped);
+    std::thread settler([&] { committer.settle(); });
+    // Time for the settler to take the queue; a late one would let the push be applied.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        holding = false;
+    }
+    changed.notify_all();
+    settler.join();
+    EXPECT_TRUE(first->wait());
+    EXPECT_FALSE(dropped->wait());
+    // An empty body is refused by the apply step, and the ticket says so.
+    auto refused = committer.submitInternal(body(""));
+    ASSERT_TRUE(refused);
+    EXPECT_FALSE(refused->wait());
+    EXPECT_EQ(connectionAnswers.load(), 0);
+    committer.stop();
+    EXPECT_FALSE(committer.submitInternal(body("z")));
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <set>
@@ -69,6 +71,17 @@ TEST(OrderedKeySet, AgreesWithStdSetThroughSplitsAndMerges) {
         for (int i = 0; i < 200; ++i) {
             int64_t k = key(random);
             ASSERT_EQ(set.contains(k), model.count(k) == 1) << k;
+            // The keys above k, up to a stop after about two blocks' worth.
+            std::vector<int64_t> above;
+            set.forEachRunAbove(k, [&above](const int64_t* keys, size_t count) {
+                above.insert(above.end(), keys, keys + count);
+                return above.size() < 2 * OrderedKeySet::kBlockCapacity;
+            });
+            std::vector<int64_t> expected(model.upper_bound(k), model.end());
+            expected.resize(std::min(expected.size(), above.size()));
+            ASSERT_EQ(above, expected) << k;
+            ASSERT_TRUE(above.size() >= 2 * OrderedKeySet::kBlockCapacity ||
+                        above.size() == size_t(std::distance(model.upper_bound(k), model.end())));
         }
     }
 }
