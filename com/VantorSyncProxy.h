@@ -14,6 +14,9 @@ class VantorSyncProxy : public sdbus::ProxyInterfaces<com::mailvane::IVantorSync
     }
     ~VantorSyncProxy() { unregisterProxy(); }
 
+    // For calls that need a time-out of their own (the generated ones use the bus's 25 s).
+    sdbus::IProxy& proxy() { return getProxy(); }
+
     VantorSyncProxy(const VantorSyncProxy&) = delete;
     VantorSyncProxy& operator=(const VantorSyncProxy&) = delete;
 };

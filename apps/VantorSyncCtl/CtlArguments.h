@@ -20,10 +20,14 @@ struct CtlArguments {
         ClearWhitelist,
         ClearTrainingDb,
         Folder,
+        Backup,
+        Verify,
+        Restore,
     };
 
     Action action = Action::Help;
-    // The file of "config get FILE" (empty: standard output) or "config put FILE".
+    // The file of "config get FILE" (empty: standard output) or "config put FILE"; the
+    // folder of "backup DIR", "verify [DIR]" (empty: the live data folder), "restore DIR".
     std::string file;
     ManagementBus::BusKind bus = ManagementBus::BusKind::System;
     // Set when the arguments make no sense; then nothing else is to be trusted.

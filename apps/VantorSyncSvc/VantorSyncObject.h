@@ -30,4 +30,7 @@ class VantorSync final : public sdbus::AdaptorInterfaces<com::mailvane::IVantorS
     void ClearWhitelist() override;
     void ClearTrainingDB() override;
     std::string ConfigFolder() override;
+    std::string Backup(const std::string& folder) override;
+    std::string Restore(const std::string& folder) override;
+    std::vector<std::string> Verify(const std::string& folder) override;
 };

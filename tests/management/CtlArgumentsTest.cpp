@@ -41,6 +41,19 @@ TEST(CtlArgumentsTest, CommandsAndTheirFiles) {
     EXPECT_EQ(put.bus, BusKind::System);
     EXPECT_EQ(parse({"status", "--help"}).action, Action::Help);
     EXPECT_EQ(parse({"--version", "status"}).action, Action::Version);
+    const struct {
+        std::vector<std::string> words;
+        Action action;
+        std::string folder;
+    } folderCommands[] = {{{"backup", "/b/1"}, Action::Backup, "/b/1"},
+                          {{"verify"}, Action::Verify, ""},
+                          {{"verify", "b"}, Action::Verify, "b"},
+                          {{"restore", "/b/1"}, Action::Restore, "/b/1"}};
+    for (const auto& c : folderCommands) {
+        CtlArguments parsed = parse(c.words);
+        EXPECT_EQ(parsed.action, c.action) << c.words[0];
+        EXPECT_EQ(parsed.file, c.folder) << c.words[0];
+    }
 }
 
 TEST(CtlArgumentsTest, BusFromOptionOverridesEnvironment) {
@@ -59,6 +72,9 @@ TEST(CtlArgumentsTest, NonsenseIsAUsageError) {
                                                {"config"},
                                                {"config", "put"},
                                                {"config", "get", "a", "b"},
+                                               {"backup"},
+                                               {"restore"},
+                                               {"verify", "a", "b"},
                                                {"--bus"},
                                                {"--bus", "none", "status"},
                                                {"--bus", "tcp", "status"},
