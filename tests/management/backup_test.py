@@ -181,9 +181,12 @@ class BackupTest(ServiceTest):
                 late.pull_wl(), late.pull_ts()
                 held = [late.wl_index, late.ts_index]
                 if lost:
+                    old_port = service.port
                     service = self.restart(fresh=True)
                     late.service = early.service = service
                 self.ctl_ok("restore", target)
+                if lost:
+                    service.port = old_port  # the restored config.xml's port
                 wl_next = late.push_wl(wl_record(1, 9999)) - 1
                 ts_next = late.push_ts(descriptor(1, [9999])) - 1
                 # No index a client held names another change now.

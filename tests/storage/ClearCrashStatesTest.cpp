@@ -13,7 +13,7 @@ namespace {
 
 HTTPParser::IOB bodyOf(const std::string& bytes) {
     HTTPParser::IOB body;
-    body.append(bytes.data(), uint32_t(bytes.size()), false);
+    body.append(bytes.data(), uint32_t(bytes.size()));
     return body;
 }
 
@@ -64,7 +64,7 @@ TEST(ClearCrashStates, AnAnsweredClearHoldsInEveryLaterPowerLossState) {
              HTTPParser::IOB body;
              uint32_t index = 0;
              return store.load(folder) && store.getUpdates(0, body, index)
-                        ? std::string(body.data(), body.length())
+                        ? std::string(reinterpret_cast<const char*>(body.data()), body.length())
                         : std::string("load failed");
          }},
         {"training database, idle",
@@ -90,14 +90,15 @@ TEST(ClearCrashStates, AnAnsweredClearHoldsInEveryLaterPowerLossState) {
          },
          nullptr},
     };
-    const auto pullTrainingDb = [](const std::string& folder) {
-        CommonTrainingDb store;
-        HTTPParser::IOB body;
-        uint32_t index = 0;
-        return store.load(folder) && store.getUpdates(0, body, index)
-                   ? std::string(body.data(), body.length())
-                   : std::string("load failed");
-    };
+    const std::function<std::string(const std::string&)> pullTrainingDb =
+        [](const std::string& folder) {
+            CommonTrainingDb store;
+            HTTPParser::IOB body;
+            uint32_t index = 0;
+            return store.load(folder) && store.getUpdates(0, body, index)
+                       ? std::string(reinterpret_cast<const char*>(body.data()), body.length())
+                       : std::string("load failed");
+        };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CrashFolders folders;
