@@ -1,6 +1,7 @@
 """Backup, verify and restore end to end, and the durable clears: the real service on a
 private session bus, driven by VantorSyncCtl while http.client clients push and pull."""
 import json
+import re
 import os
 import shutil
 import signal
@@ -13,7 +14,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 
 from management_harness import (PROGRAMS, Service, ServiceTest, ctl, name_on_bus,  # noqa: E402
                                 wait_until)
-from sync_wire import descriptor, wl_record  # noqa: E402
+from sync_wire import descriptor, http_request, wl_record  # noqa: E402
 
 SHIM = {"path": None}
 RESET = wl_record(1, -1)
@@ -204,11 +205,24 @@ class BackupTest(ServiceTest):
                 self.assertIn(10, fresh.keys)
 
     def test_verify_finds_each_damage_and_passes_a_clean_backup(self):
-        service = self.start_service()
+        service = Service(self.home)
+        service.env["VANTORSYNC_METRICS"] = "127.0.0.1:0"
+        self.service = service.start()
         client = Client(service, "ws")
         self.fill(client, 1, 30)
-        target, _ = self.backup()
+        target, manifest = self.backup()
         self.assertEqual(ctl("verify", target).returncode, 0)
+        # The scrape tells the last backup: its time and every byte it holds.
+        lines = service.banner + service.proc.stdout.readline()
+        metrics_port = int(re.search(r"metrics on http://[0-9.]+:(\d+)/", lines).group(1))
+        _, text = http_request(metrics_port, "GET", "/metrics")
+        size = sum(f["size"] for f in manifest["files"]) + os.path.getsize(
+            os.path.join(target, "manifest.json"))
+
+        def value(name):
+            return float(re.search(rb"^%s (\S+)$" % name, text, re.M).group(1))
+        self.assertEqual(value(b"vantorsync_last_backup_size_bytes"), size)
+        self.assertGreater(value(b"vantorsync_last_backup_timestamp_seconds"), 1.6e9)
 
         def flip(name, at):
             def damage(folder):
