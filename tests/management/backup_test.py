@@ -212,6 +212,9 @@ class BackupTest(ServiceTest):
         self.fill(client, 1, 30)
         target, manifest = self.backup()
         self.assertEqual(ctl("verify", target).returncode, 0)
+        self.assertEqual(os.stat(target).st_mode & 0o777, 0o700)
+        for name in os.listdir(target):
+            self.assertEqual(os.stat(os.path.join(target, name)).st_mode & 0o777, 0o600, name)
         # The scrape tells the last backup: its time and every byte it holds.
         lines = service.banner + service.proc.stdout.readline()
         metrics_port = int(re.search(r"metrics on http://[0-9.]+:(\d+)/", lines).group(1))
