@@ -100,6 +100,11 @@ bool SyncService::restoreBackup(const std::string& source, std::string& summary,
         RestoreSwap::stage(from, folder, why) &&
         renumberStaged(RestoreSwap::stagingFolder(folder), whitelistBase, trainingDbBase, why) &&
         trainingDb_.flush() && RestoreSwap::swapIn(folder, aside, why);
+    // A swap that stopped halfway is finished now, one that never became ready is dropped,
+    // so the folder never stays a mix of old and restored files.
+    std::string unfinished;
+    if (!swapped && !RestoreSwap::finishInterrupted(folder, unfinished))
+        why += "; " + unfinished + " (the next start completes the restore)";
     // Whatever happened, the stores serve what the folder now holds.
     std::string refusal;
     const bool reloaded = settings_.reloadFile(configPath(), refusal);
