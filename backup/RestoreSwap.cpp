@@ -22,9 +22,13 @@ namespace {
 
 // Every file a restore replaces: the backup's, and the training database's index, which
 // describes the old data file and must not stay beside the restored one.
+std::string indexName() {
+    return std::string(CommonTrainingDb::kDataFileName) + ".fm";
+}
+
 std::vector<std::string> swappedFiles() {
     std::vector<std::string> names = BackupVerify::backupFiles();
-    names.push_back(std::string(CommonTrainingDb::kDataFileName) + ".fm");
+    names.push_back(indexName());
     return names;
 }
 
@@ -51,8 +55,16 @@ bool moveIn(const std::string& dataFolder, const std::string& aside, std::string
     }
     for (const std::string& name : swappedFiles()) {
         const std::string staged = staging + name, live = dataFolder + name, kept = aside + name;
-        if (!exists(staged))
+        if (!exists(staged)) {
+            // The old index goes aside even when none was staged: the next load rebuilds
+            // it from the restored records (at worst a restored one goes too, likewise).
+            if (name == indexName() && exists(live) && !exists(kept) &&
+                fileOps().rename(live.c_str(), kept.c_str()) != 0) {
+                why = errorText("could not move " + live + " aside");
+                return false;
+            }
             continue;
+        }
         if (exists(live) && !exists(kept) && fileOps().rename(live.c_str(), kept.c_str()) != 0) {
             why = errorText("could not move " + live + " aside");
             return false;
