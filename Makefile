@@ -5,7 +5,8 @@ PACKAGES := cmake ninja-build g++ pkg-config zlib1g-dev googletest libgtest-dev 
             libbenchmark-dev libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus systemd \
             qt6-base-dev libqt6test6 fonts-dejavu-core curl python3 wrk nginx-light libnginx-mod-stream procps \
             clang libclang-rt-14-dev redis-server python3-h11 debhelper dpkg-dev build-essential lintian \
-            python3-prometheus-client prometheus-cpp-dev desktop-file-utils
+            python3-prometheus-client prometheus-cpp-dev desktop-file-utils libssl-dev \
+            nlohmann-json3-dev
 # Only for "make system-test": a Debian image booted in qemu.
 SYSTEM_TEST_PACKAGES := mmdebstrap qemu-system-x86 e2fsprogs
 

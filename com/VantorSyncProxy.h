@@ -28,6 +28,8 @@ class VantorSyncProxy : public sdbus::ProxyInterfaces<com::mailvane::IVantorSync
     std::tuple<uint64_t, uint64_t> importFrom(const sdbus::UnixFd& file) {
         return transfer("Import", file);
     }
+    // For calls that need a time-out of their own (the generated ones use the bus's 25 s).
+    sdbus::IProxy& proxy() { return getProxy(); }
 
     VantorSyncProxy(const VantorSyncProxy&) = delete;
     VantorSyncProxy& operator=(const VantorSyncProxy&) = delete;

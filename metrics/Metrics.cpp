@@ -73,6 +73,8 @@ Metrics::Snapshot Metrics::snapshot() {
                 snapshot.sync[c][o][r] = sync_[c][o][r].load(std::memory_order_relaxed);
     snapshot.openConnections = openConnections_.load(std::memory_order_relaxed);
     snapshot.syncServing = syncServing_.load(std::memory_order_relaxed);
+    snapshot.lastBackupTime = lastBackupTime_.load(std::memory_order_relaxed);
+    snapshot.lastBackupBytes = lastBackupBytes_.load(std::memory_order_relaxed);
     snapshot.closedForTimeout = closedForTimeout_.load(std::memory_order_relaxed);
     snapshot.closedForBudget = closedForBudget_.load(std::memory_order_relaxed);
     snapshot.closedForHeaderTimeout = closedForHeaderTimeout_.load(std::memory_order_relaxed);

@@ -56,6 +56,9 @@ class Metrics {
         uint64_t refusedForAddressCap = 0;
         uint64_t refusedProxyHeader = 0;
         bool syncServing = false;
+        // The last successful backup: seconds since the epoch (0: none yet) and its bytes.
+        double lastBackupTime = 0;
+        uint64_t lastBackupBytes = 0;
         bool haveStores = false;
         StoreSizes stores;
     };
@@ -87,6 +90,11 @@ class Metrics {
     // keeps running for its management interface, and a scrape must show that.
     void setSyncServing(bool serving) { syncServing_.store(serving, std::memory_order_relaxed); }
 
+    void backupTaken(double unixTime, uint64_t bytes) {
+        lastBackupTime_.store(unixTime, std::memory_order_relaxed);
+        lastBackupBytes_.store(bytes, std::memory_order_relaxed);
+    }
+
     void setStoreSampler(StoreSampler sampler);
     Snapshot snapshot();
 
@@ -111,6 +119,8 @@ class Metrics {
     std::atomic<uint64_t> refusedForAddressCap_{0};
     std::atomic<uint64_t> refusedProxyHeader_{0};
     std::atomic<bool> syncServing_{false};
+    std::atomic<double> lastBackupTime_{0};
+    std::atomic<uint64_t> lastBackupBytes_{0};
 };
 
 // Measures the time from construction to destruction as one save of a collection.

@@ -133,6 +133,13 @@ std::vector<MetricFamily> metricFamilies(const Metrics::Snapshot& snapshot,
     out.add({{"reason", "idle_at_cap"}}, number(snapshot.closedIdleAtCap));
     out.add({{"reason", "address_cap"}}, number(snapshot.refusedForAddressCap));
     out.add({{"reason", "proxy_header"}}, number(snapshot.refusedProxyHeader));
+    out.begin("vantorsync_last_backup_timestamp_seconds", MetricType::Gauge,
+              "When the last successful backup was taken (seconds since the epoch; 0: none "
+              "since the service started).");
+    out.add({}, snapshot.lastBackupTime);
+    out.begin("vantorsync_last_backup_size_bytes", MetricType::Gauge,
+              "Bytes of the store files, config.xml and manifest of the last successful backup.");
+    out.add({}, static_cast<double>(snapshot.lastBackupBytes));
     if (snapshot.haveStores)
         addStores(out, snapshot.stores);
     return out.take();

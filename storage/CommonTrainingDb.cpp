@@ -123,20 +123,67 @@ bool CommonTrainingDb::trimHistory(uint32_t maxSize) {
     return commitPending(maxSize);
 }
 
-void CommonTrainingDb::clear() {
+bool CommonTrainingDb::clear() {
+    bool groupOpen = false;
+    TrainingDbOptions start;
+    std::string path;
     {
         AutoLock guard(lock_);
+        // An acknowledged clear must survive a crash: its start is recorded here, after
+        // the disk work of any commit in flight, and never left to a later commit.
+        while (committing_)
+            commitEnded_.wait(lock_);
         ++generation_;
         history_.clear();
         historyBase_ = 0;
         durableSize_ = 0;
         clearedAt_ = file_.dataSize();
         clearDeferred_ = true;
-        if (groupOpen_ || committing_)
-            return;  // the commit in flight does the file side when it ends
         committing_ = true;
+        groupOpen = groupOpen_;
+        start = startAt(0, 0);
+        path = folder_.empty() ? std::string() : folder_ + kOptionsFileName;
     }
-    settleFiles(0, 0, false);
+    if (!groupOpen) {
+        settleFiles(0, 0, false);
+        AutoLock guard(lock_);
+        return !clearDeferred_;
+    }
+    // Records of the open group are not durable yet, so nothing may be compacted: the
+    // emptied start is recorded now, and the group's commit compacts (clearDeferred_).
+    const bool recorded = !path.empty() && start.write(path);
+    AutoLock guard(lock_);
+    committing_ = false;
+    commitEnded_.notify_all();
+    return recorded;
+}
+
+void CommonTrainingDb::holdFilesAtRest(const std::function<void(const FilesAtRest&)>& action) {
+    FilesAtRest files;
+    {
+        AutoLock guard(lock_);
+        waitForCommitsLocked();
+        committing_ = true;  // no group, commit, clear or compaction until released
+        files.dataPath = folder_ + kDataFileName;
+        files.dataLength = cutBackTo_ >= 0 ? cutBackTo_ : file_.dataSize();
+        files.start = startAt(historyBase_, 0);
+        files.end = historyBase_ + uint32_t(history_.size());
+    }
+    action(files);
+    AutoLock guard(lock_);
+    committing_ = false;
+    commitEnded_.notify_all();
+}
+
+bool CommonTrainingDb::renumberFrom(uint32_t base) {
+    AutoLock guard(lock_);
+    waitForCommitsLocked();
+    const uint32_t before = historyBase_;
+    historyBase_ = base;
+    if (saveOptions())
+        return true;
+    historyBase_ = before;
+    return false;
 }
 
 int32_t CommonTrainingDb::count() {

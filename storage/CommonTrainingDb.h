@@ -59,11 +59,24 @@ class CommonTrainingDb {
 
     // False when the new start of the history could not be recorded; nothing changed then.
     bool trimHistory(uint32_t maxSize);
-    // Empties the history at once; the files follow when no commit is in flight, else
-    // when it ends. Pushes of a group in flight that come after the clear keep their
-    // numbers, which count from 0 again.
-    void clear();
+    // Empties the history after any commit in flight and records the emptied start
+    // before it returns: true once the clear would survive a crash. On false memory is
+    // cleared anyway, and the next commit records the start.
+    bool clear();
     int32_t count();
+
+    // The data file at a point where every record in it is durable and described by
+    // start; nothing changes the bytes before dataLength, nor the options file, while
+    // action runs (pushes wait, pulls go on).
+    struct FilesAtRest {
+        std::string dataPath;
+        int64_t dataLength = 0;
+        TrainingDbOptions start;  // with no compaction pending, whatever the file's inode
+        uint32_t end = 0;
+    };
+    void holdFilesAtRest(const std::function<void(const FilesAtRest&)>& action);
+    // Gives the oldest held entry the index base (the rest follow it), durably.
+    bool renumberFrom(uint32_t base);
 
     // folder ends in "/". Rebuilds exactly the history served before the last stop or
     // crash. Leftover temporary files are removed; a data file with a damaged record

@@ -238,6 +238,22 @@ bool CommonWhitelist::clear(const std::string& folder) {
     return rewriteAll(folder, UINT32_MAX);
 }
 
+void CommonWhitelist::withFilesAtRest(const std::function<void()>& action) {
+    AutoLock lock(lock_);
+    while (committing_)
+        groupEnded_.wait(lock_);
+    action();
+}
+
+bool CommonWhitelist::renumberFrom(uint32_t base, const std::string& folder) {
+    AutoLock lock(lock_);
+    awaitNoGroupLocked();
+    historyBase_ = base;
+    durableMark_ = Mark{historyBase_, history_.size()};
+    historyFile_ = HistoryImage{};  // the file's base is wrong now: both are written anew
+    return rewriteAll(folder, UINT32_MAX);
+}
+
 int32_t CommonWhitelist::count() {
     AutoLock lock(lock_);
     const size_t size = history_.size();

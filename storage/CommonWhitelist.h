@@ -78,6 +78,14 @@ class CommonWhitelist {
     bool clear(const std::string& folder);
     // Number of history records.
     int32_t count();
+    // Runs action under the lock while no commit writes: the files then hold exactly the
+    // durable state. Appends that follow only write at and after the history file's
+    // trailer, and every other write replaces a file under a new inode, so files opened
+    // in action keep the bytes before that trailer for as long as they stay open.
+    void withFilesAtRest(const std::function<void()>& action);
+    // Gives the oldest held change the index base (the rest follow it) and rewrites both
+    // files; a client behind base then gets a snapshot.
+    bool renumberFrom(uint32_t base, const std::string& folder);
 
     // folder ends with "/". Missing files are created empty; leftover temporary files
     // of interrupted saves are removed. Keys the history shows as changed after the key

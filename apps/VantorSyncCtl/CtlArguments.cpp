@@ -23,6 +23,12 @@ const char* const kCtlUsage =
     "                       DIR/whitelist.jsonl and DIR/trainingdb.jsonl (new files), or\n"
     "                       both to standard output\n"
     "  import FILE|-        push the records of an export file (or standard input)\n"
+    "  backup DIR           copy both stores and config.xml into the new folder DIR while\n"
+    "                       the server serves; DIR must not exist\n"
+    "  verify [DIR]         check the backup in DIR, or the live data folder; one line\n"
+    "                       per problem, exit 0 only when sound\n"
+    "  restore DIR          verify DIR, then replace the live data with it (the old files\n"
+    "                       are kept aside); clients resynchronise from then on\n"
     "\n"
     "  --help, --version    print this text or the version and exit\n"
     "\n"
@@ -112,6 +118,18 @@ CtlArguments parseCtlArguments(const std::vector<std::string>& arguments) {
             return failed("use \"export DIR|-\" or \"import FILE|-\"");
         result.action = words[0] == "export" ? Action::Export : Action::Import;
         result.file = words[1];
+        return result;
+    }
+    const std::map<std::string, Action> folderCommands = {
+        {"backup", Action::Backup}, {"verify", Action::Verify}, {"restore", Action::Restore}};
+    auto withFolder = folderCommands.find(words[0]);
+    if (withFolder != folderCommands.end()) {
+        const bool optional = withFolder->second == Action::Verify;
+        if (words.size() > 2 || (words.size() == 1 && !optional))
+            return failed(words[0] + (optional ? " takes at most a folder" : " needs a folder"));
+        result.action = withFolder->second;
+        if (words.size() == 2)
+            result.file = words[1];
         return result;
     }
     if (words[0] != "config")

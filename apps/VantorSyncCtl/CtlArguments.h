@@ -24,11 +24,15 @@ struct CtlArguments {
         ProxiesSet,
         Export,
         Import,
+        Backup,
+        Verify,
+        Restore,
     };
 
     Action action = Action::Help;
-    // The file of "config get FILE" (empty: standard output) or "config put FILE", the
-    // folder of "export DIR" or the file of "import FILE" ("-": standard output or input).
+    // The file of "config get FILE" (empty: standard output) or "config put FILE"; the
+    // folder of "export DIR" or the file of "import FILE" ("-": standard output or input);
+    // the folder of "backup DIR", "verify [DIR]" (empty: the live data folder), "restore DIR".
     std::string file;
     // The addresses and prefixes of "trusted-proxies set" (none: trust no proxy).
     std::vector<std::string> proxies;

@@ -1,3 +1,6 @@
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -7,6 +10,7 @@
 #include "BuildInfo.h"
 #include "apps/VantorSyncCtl/CtlArguments.h"
 #include "apps/VantorSyncCtl/CtlTransfer.h"
+#include "backup/BackupVerify.h"
 #include "com/VantorSyncProxy.h"
 #include "config/Settings.h"
 #include "platform/AtomicFile.h"
@@ -69,6 +73,39 @@ int trustedProxies(const CtlArguments& arguments, VantorSyncProxy& service) {
     }
     std::printf("%s\n", values.trustedProxies.c_str());
     return 0;
+}
+
+// The service resolves paths itself, from its own working folder: send absolute ones.
+std::string absolute(const std::string& path) {
+    if (path.empty() || path[0] == '/')
+        return path;
+    char here[4096];
+    if (::getcwd(here, sizeof here) == nullptr)
+        return path;
+    return std::string(here) + "/" + path;
+}
+
+int reportProblems(const std::string& what, const std::vector<std::string>& problems) {
+    for (const std::string& problem : problems)
+        std::printf("%s\n", problem.c_str());
+    if (problems.empty())
+        std::printf("%s: sound\n", what.c_str());
+    return problems.empty() ? 0 : 1;
+}
+
+// Backups and restores of large stores take longer than the bus's default of 25 s.
+constexpr auto kLongCallTimeout = std::chrono::hours(2);
+
+template <typename Result>
+Result callLong(VantorSyncProxy& service, const char* method, const std::string& folder) {
+    Result result;
+    service.proxy()
+        .callMethod(method)
+        .onInterface(com::mailvane::IVantorSync_proxy::INTERFACE_NAME)
+        .withTimeout(kLongCallTimeout)
+        .withArguments(folder)
+        .storeResultsTo(result);
+    return result;
 }
 
 int perform(const CtlArguments& arguments, VantorSyncProxy& service) {
@@ -135,6 +172,18 @@ int perform(const CtlArguments& arguments, VantorSyncProxy& service) {
             return runExport(arguments.file, service);
         case Action::Import:
             return runImport(arguments.file, service);
+        case Action::Backup:
+            std::printf("%s\n",
+                        callLong<std::string>(service, "Backup", absolute(arguments.file)).c_str());
+            return 0;
+        case Action::Restore:
+            std::printf(
+                "%s\n",
+                callLong<std::string>(service, "Restore", absolute(arguments.file)).c_str());
+            return 0;
+        case Action::Verify:
+            return reportProblems("live data folder",
+                                  callLong<std::vector<std::string>>(service, "Verify", ""));
         case Action::Help:
         case Action::Version:
             break;
@@ -154,6 +203,13 @@ int main(int argc, char** argv) {
     if (arguments.action == Action::Help) {
         std::printf("%s", kCtlUsage);
         return 0;
+    }
+    // A backup is checked without the service, so that one can be checked anywhere.
+    if (arguments.action == Action::Verify && !arguments.file.empty()) {
+        std::string folder = arguments.file;
+        if (folder.back() != '/')
+            folder += '/';
+        return reportProblems(arguments.file, BackupVerify::checkBackup(folder));
     }
     if (arguments.action == Action::Version) {
         std::printf("VantorSyncCtl %s\n", BuildInfo::kVersion);

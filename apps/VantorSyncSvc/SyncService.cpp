@@ -5,6 +5,7 @@
 
 #include "apps/VantorSyncSvc/ServiceEvents.h"
 #include "apps/VantorSyncSvc/SvcLog.h"
+#include "backup/RestoreSwap.h"
 #include "metrics/Metrics.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
@@ -74,6 +75,12 @@ bool SyncService::startup() {
     // A store file that exists but cannot be read must stop the start: a service that ran
     // on would serve nothing and overwrite the file at its next save.
     const std::string folder = dataFolder();
+    std::string unfinished;
+    if (!RestoreSwap::finishInterrupted(folder, unfinished)) {
+        ServiceEvents::reportFailure("VantorSyncSvc: an interrupted restore in " + folder +
+                                     " cannot be completed: " + unfinished + "; not starting.");
+        return false;
+    }
     errno = 0;
     const bool whitelistLoaded = whitelist_.load(folder);
     const int whitelistError = errno;
@@ -195,10 +202,12 @@ size_t SyncService::trainingDbDescriptorCount() {
     return trainingDb_.descriptorCount();
 }
 bool SyncService::clearWhitelist() {
-    const bool durable = whitelist_.clear(dataFolder());
+    AutoLock lock(mainLock_);
+    const bool durable = recordHighestIndexes() && whitelist_.clear(dataFolder());
     whitelistSnapshot_.dropStale(whitelist_);
     return durable;
 }
-void SyncService::clearTrainingDb() {
-    trainingDb_.clear();
+bool SyncService::clearTrainingDb() {
+    AutoLock lock(mainLock_);
+    return recordHighestIndexes() && trainingDb_.clear();
 }

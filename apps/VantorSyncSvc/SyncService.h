@@ -56,9 +56,20 @@ class SyncService {
     int32_t trainingDbCount();
     size_t whitelistKeyCount();
     size_t trainingDbDescriptorCount();
-    // True once the cleared whitelist is on disk.
+    // True once the cleared store is on disk. The highest index handed out is recorded
+    // first (false, nothing cleared, when it cannot be).
     bool clearWhitelist();
-    void clearTrainingDb();
+    bool clearTrainingDb();
+
+    // Backup, restore and the check of the live files (SyncServiceBackup.cpp). summary
+    // is a line or two for the administrator, why the reason of a failure.
+    bool takeBackup(const std::string& folder, std::string& summary, std::string& why);
+    bool restoreBackup(const std::string& folder, std::string& summary, std::string& why);
+    std::vector<std::string> checkDataFolder();
+    // Without the data folder's index mark (the folder was lost, or never held one), the
+    // restored numbering starts this far above the backup's highest index: clients may
+    // have been handed indexes the backup never saw.
+    static constexpr uint32_t kLostFolderGap = 1u << 24;
 
     // Export and import in the portable text format, through the caller's files: see
     // StoreTransfer.h. An import has the rights of an administrator (it pushes to both
@@ -98,6 +109,11 @@ class SyncService {
     ~SyncService() = default;
 
     std::string configPath() const { return dataFolder() + "config.xml"; }
+    // Raises the data folder's index mark to both stores' ends, before an end goes down.
+    bool recordHighestIndexes();
+    // Brings the files staged from a backup to numbers above every index handed out.
+    bool renumberStaged(const std::string& staging, uint32_t whitelistBase, uint32_t trainingDbBase,
+                        std::string& why);
 
     // Members in this order: settings first (its construction picks the data
     // folder), the queue's responder is the socket built right after it.

@@ -6,6 +6,7 @@
 #include "apps/VantorSyncSvc/ServiceEvents.h"
 #include "apps/VantorSyncSvc/ServiceState.h"
 #include "apps/VantorSyncSvc/SyncService.h"
+#include "backup/BackupVerify.h"
 #include "com/ManagementBus.h"
 #include "config/ByteStream.h"
 
@@ -106,16 +107,24 @@ void VantorSync::ClearWhitelist() {
     guarded("ClearWhitelist", [] {
         SyncService& service = SyncService::instance();
         if (!service.clearWhitelist()) {
-            fail(
-                "The common whitelist was cleared, but the emptied store could not be written "
-                "to " +
-                service.dataFolder() + "; the next push writes it");
+            fail("The common whitelist's clear could not be made durable in " +
+                 service.dataFolder() +
+                 " (the highest index handed out or the emptied store "
+                 "could not be written); the next push writes it");
         }
     });
 }
 
 void VantorSync::ClearTrainingDB() {
-    guarded("ClearTrainingDB", [] { SyncService::instance().clearTrainingDb(); });
+    guarded("ClearTrainingDB", [] {
+        SyncService& service = SyncService::instance();
+        if (!service.clearTrainingDb()) {
+            fail("The common training database's clear could not be made durable in " +
+                 service.dataFolder() +
+                 "; a restart may bring its history back until the "
+                 "next push records the clear");
+        }
+    });
 }
 
 std::string VantorSync::ConfigFolder() {
@@ -145,5 +154,34 @@ std::tuple<uint64_t, uint64_t> VantorSync::Import(const sdbus::UnixFd& file) {
         if (!SyncService::instance().importStores(file.get(), counts, why))
             fail("The import stopped: " + why);
         return std::make_tuple(counts.whitelistKeys, counts.descriptors);
+    });
+}
+
+std::string VantorSync::Backup(const std::string& folder) {
+    return guarded("Backup", [&folder] {
+        std::string summary, why;
+        if (!SyncService::instance().takeBackup(folder, summary, why))
+            fail("The backup failed: " + why);
+        return summary;
+    });
+}
+
+std::string VantorSync::Restore(const std::string& folder) {
+    return guarded("Restore", [&folder] {
+        SyncService& service = SyncService::instance();
+        std::string summary, why;
+        const bool restored = service.restoreBackup(folder, summary, why);
+        ServiceEvents::notifyStatus(ServiceState::serverStateLine(service));
+        if (!restored)
+            fail("The restore failed: " + why);
+        return summary;
+    });
+}
+
+std::vector<std::string> VantorSync::Verify(const std::string& folder) {
+    return guarded("Verify", [&folder] {
+        if (folder.empty())
+            return SyncService::instance().checkDataFolder();
+        return BackupVerify::checkBackup(folder.back() == '/' ? folder : folder + "/");
     });
 }

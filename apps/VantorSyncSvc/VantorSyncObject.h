@@ -34,4 +34,7 @@ class VantorSync final : public sdbus::AdaptorInterfaces<com::mailvane::IVantorS
     std::tuple<uint64_t, uint64_t> Export(const sdbus::UnixFd& whitelist,
                                           const sdbus::UnixFd& trainingDb) override;
     std::tuple<uint64_t, uint64_t> Import(const sdbus::UnixFd& file) override;
+    std::string Backup(const std::string& folder) override;
+    std::string Restore(const std::string& folder) override;
+    std::vector<std::string> Verify(const std::string& folder) override;
 };

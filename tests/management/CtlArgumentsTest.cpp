@@ -47,6 +47,19 @@ TEST(CtlArgumentsTest, CommandsAndTheirFiles) {
     EXPECT_EQ(parse({"import", "/tmp/x.jsonl"}).file, "/tmp/x.jsonl");
     EXPECT_EQ(parse({"status", "--help"}).action, Action::Help);
     EXPECT_EQ(parse({"--version", "status"}).action, Action::Version);
+    const struct {
+        std::vector<std::string> words;
+        Action action;
+        std::string folder;
+    } folderCommands[] = {{{"backup", "/b/1"}, Action::Backup, "/b/1"},
+                          {{"verify"}, Action::Verify, ""},
+                          {{"verify", "b"}, Action::Verify, "b"},
+                          {{"restore", "/b/1"}, Action::Restore, "/b/1"}};
+    for (const auto& c : folderCommands) {
+        CtlArguments parsed = parse(c.words);
+        EXPECT_EQ(parsed.action, c.action) << c.words[0];
+        EXPECT_EQ(parsed.file, c.folder) << c.words[0];
+    }
 }
 
 TEST(CtlArgumentsTest, BusFromOptionOverridesEnvironment) {
@@ -68,6 +81,9 @@ TEST(CtlArgumentsTest, NonsenseIsAUsageError) {
                                                {"trusted-proxies", "add", "10.0.0.1"},
                                                {"export"},
                                                {"import", "a", "b"},
+                                               {"backup"},
+                                               {"restore"},
+                                               {"verify", "a", "b"},
                                                {"--bus"},
                                                {"--bus", "none", "status"},
                                                {"--bus", "tcp", "status"},

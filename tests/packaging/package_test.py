@@ -30,6 +30,9 @@ SERVER_FILES = {
     "./usr/share/man/man8/VantorSyncSvc.8.gz",
     "./usr/share/man/man1/VantorSyncCtl.1.gz",
     "./usr/share/doc/vantorsync-server/copyright",
+    "./lib/systemd/system/vantorsync-backup.service",
+    "./lib/systemd/system/vantorsync-backup.timer",
+    "./usr/lib/vantorsync/vantorsync-backup",
 }
 CONSOLE_FILES = {
     "./usr/bin/VantorSyncAdm",

@@ -151,7 +151,7 @@ TEST(TrainingDbGroupCommit, PullsAndManagementAnswerWhileASyncIsHeld) {
     EXPECT_EQ(tdbPull(db, 1, newIndex), y + z);
     EXPECT_EQ(newIndex, 3u);
 
-    // A clear during a held sync answers at once and stands once the sync has ended.
+    // A clear during a held sync waits for it, so that its answer comes once it is durable.
     ops.arm();
     commit = std::async(std::launch::async, [&] {
         HTTPParser::IOB pending;
@@ -159,10 +159,11 @@ TEST(TrainingDbGroupCommit, PullsAndManagementAnswerWhileASyncIsHeld) {
         return db.applyPending(pending, pushed) && db.commitPending(kMax);
     });
     ops.waitUntilHeld();
-    db.clear();
-    EXPECT_EQ(db.count(), 0);
+    auto cleared = std::async(std::launch::async, [&] { return db.clear(); });
     ops.release();
     commit.get();
+    EXPECT_TRUE(cleared.get());
+    EXPECT_EQ(db.count(), 0);
     EXPECT_EQ(db.end(), 0u);
     ASSERT_TRUE(db.flush());
     CommonTrainingDb reloaded;
