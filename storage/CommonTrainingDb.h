@@ -84,6 +84,8 @@ class CommonTrainingDb {
 
     static constexpr const char* kDataFileName = "histdata.bin";
     static constexpr const char* kOptionsFileName = "histopt.bin";
+    // Where the data file holds acknowledged pushes up to (see TrainingDbEnd).
+    static constexpr const char* kEndFileName = "histdata.bin.end";
 
     // Data files above this size are compacted (see DescriptorFile).
     void setCompactionSize(int64_t bytes);
@@ -103,6 +105,10 @@ class CommonTrainingDb {
         TrainingDbOptions start;     // the start to record
         TrainingDbOptions previous;  // the start clients were told, put back on failure
         std::string optionsPath;
+        bool recordEnd = false;     // the group moves the end of what is acknowledged
+        TrainingDbEnd end;          // that end...
+        TrainingDbEnd previousEnd;  // ...and the one recorded before, put back on failure
+        std::string endPath;
         bool durable = false;  // records synced and the start recorded
     };
 
@@ -122,6 +128,10 @@ class CommonTrainingDb {
     TrainingDbOptions startAt(uint32_t base, size_t firstEntry) const REQUIRES(lock_);
     bool saveOptions() REQUIRES(lock_);
     void setAsideDamagedFile(int64_t damagedAt) REQUIRES(lock_);
+    // Cuts what the data file holds past the end recorded for it; false when it cannot.
+    bool cutUnacknowledgedTail() REQUIRES(lock_);
+    // Records the data file's end as it is now, synced with the records before it.
+    bool recordEndLocked() REQUIRES(lock_);
     // A relabel whose old record a crash left current beside the new one: the old one
     // becomes what the relabel would have made it.
     void resolveDoubleCurrents(const std::vector<std::pair<uint32_t, uint32_t>>& superseded)
@@ -154,5 +164,7 @@ class CommonTrainingDb {
     int64_t clearedAt_ GUARDED_BY(lock_) = 0;
     std::vector<uint32_t> history_ GUARDED_BY(lock_);
     uint32_t historyBase_ GUARDED_BY(lock_) = 0;
+    // The end the end file holds, as far as known.
+    TrainingDbEnd recordedEnd_ GUARDED_BY(lock_);
     CriticalSection lock_;
 };

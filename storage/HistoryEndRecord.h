@@ -15,8 +15,6 @@ struct HistoryEndRecord {
     uint64_t end = 0;     // offset at which the whole part ended
     uint32_t crc = 0;     // CRC-32 of the bytes before end
 
-    static constexpr size_t kSize = 20;  // the three fields and a CRC-32 of them
-
     // False when the file is missing, short or its own check fails. Never creates it.
     static bool read(const std::string& path, HistoryEndRecord& out);
     // Overwrites the file in place and syncs it; a new file's name is synced too.

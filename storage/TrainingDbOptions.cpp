@@ -5,6 +5,7 @@
 #include "platform/AtomicFile.h"
 #include "storage/ByteOrder.h"
 #include "storage/FlatStorage.h"
+#include "storage/SyncedRecordFile.h"
 
 bool TrainingDbOptions::read(const std::string& path) {
     Storage::FlatStorage file;
@@ -38,4 +39,20 @@ uint32_t TrainingDbOptions::firstOffsetIn(uint64_t fileId) const {
     if (pendingShift != 0 && fileId != 0 && fileId == shiftedFileId && firstOffset >= pendingShift)
         return firstOffset - pendingShift;
     return firstOffset;
+}
+
+bool TrainingDbEnd::read(const std::string& path) {
+    uint8_t bytes[16];
+    if (!Storage::readSyncedRecord(path, bytes, sizeof bytes))
+        return false;
+    fileId = Storage::loadLittleEndian64(bytes);
+    end = Storage::loadLittleEndian64(bytes + 8);
+    return true;
+}
+
+bool TrainingDbEnd::write(const std::string& path) const {
+    uint8_t bytes[16];
+    Storage::storeLittleEndian64(bytes, fileId);
+    Storage::storeLittleEndian64(bytes + 8, end);
+    return Storage::writeSyncedRecord(path, bytes, sizeof bytes);
 }

@@ -262,9 +262,10 @@ TEST(StoreFiles, LeftoverTemporariesGoAtLoadAndOthersStay) {
     ASSERT_TRUE(db.load(dir.folder()));
     std::vector<std::string> names = FileSystem::listFolder(dir.path());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"histdata.bin", "histdata.bin.fm", "histopt.bin",
-                                               "notes.tmpABCDEF", "whitelist.bin",
-                                               "whitelist.bin.tmp-mine", "whitelist_h.bin"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"histdata.bin", "histdata.bin.end", "histdata.bin.fm",
+                                        "histopt.bin", "notes.tmpABCDEF", "whitelist.bin",
+                                        "whitelist.bin.tmp-mine", "whitelist_h.bin"}));
 }
 
 TEST(StoreFiles, DataFilesAndFolderAreTheServicesAlone) {
