@@ -69,6 +69,11 @@ class CommonTrainingDb {
     // before its end is kept under a new name and only its readable part is loaded.
     // False when a file cannot be opened or read: the store must not be served then.
     bool load(const std::string& folder);
+    // Whether the store files in folder are sound, read only: one line per problem found
+    // (a file that cannot be read, a damaged or incomplete record, bytes past the last
+    // acknowledged push, a history start beyond the records), none for sound files. A store
+    // writing meanwhile may make it report a commit that is only under way.
+    static std::vector<std::string> checkFiles(const std::string& folder);
     // Closes the data file with its index and saves the numbering.
     bool flush();
     // Makes every accepted descriptor durable (data synced, index saved); reopens the

@@ -92,7 +92,8 @@ class CommonWhitelist {
     bool save(const std::string& folder, uint32_t maxHistory = UINT32_MAX);
     // Whether the store files in folder are sound, read only: one line per problem found
     // (a file that cannot be read, a torn append a load would cut, files that disagree),
-    // none for sound files. Safe beside a running store, which may be mid-append.
+    // none for sound files. A store writing meanwhile may make it report an append that is
+    // only under way.
     static std::vector<std::string> checkFiles(const std::string& folder);
 
     uint32_t historyBase();

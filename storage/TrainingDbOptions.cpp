@@ -15,6 +15,11 @@ bool TrainingDbOptions::read(const std::string& path) {
     const size_t got = file.read(bytes, 1, kSize);
     if (got < kSize && std::ferror(file.stream()))
         return false;  // unreadable is not the same as short
+    decode(bytes, got);
+    return true;
+}
+
+void TrainingDbOptions::decode(const uint8_t* bytes, size_t got) {
     if (got >= 4)
         historyBase = Storage::loadLittleEndian32(bytes);
     complete = got == kSize;
@@ -23,7 +28,6 @@ bool TrainingDbOptions::read(const std::string& path) {
         pendingShift = Storage::loadLittleEndian32(bytes + 8);
         shiftedFileId = Storage::loadLittleEndian64(bytes + 12);
     }
-    return true;
 }
 
 bool TrainingDbOptions::write(const std::string& path) const {

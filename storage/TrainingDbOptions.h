@@ -23,6 +23,8 @@ struct TrainingDbOptions {
     // False when the file cannot be opened or read (a missing file is created empty).
     bool read(const std::string& path);
     bool write(const std::string& path) const;
+    // From the first got bytes of such a file.
+    void decode(const uint8_t* bytes, size_t got);
     // The history's start in the data file whose inode is fileId.
     uint32_t firstOffsetIn(uint64_t fileId) const;
 };
