@@ -83,6 +83,11 @@ class CommonTrainingDb {
     // before its end is kept under a new name and only its readable part is loaded.
     // False when a file cannot be opened or read: the store must not be served then.
     bool load(const std::string& folder);
+    // Whether the store files in folder are sound, read only: one line per problem found
+    // (a file that cannot be read, a damaged or incomplete record, bytes past the last
+    // acknowledged push, a history start beyond the records), none for sound files. A store
+    // writing meanwhile may make it report a commit that is only under way.
+    static std::vector<std::string> checkFiles(const std::string& folder);
     // Closes the data file with its index and saves the numbering.
     bool flush();
     // Makes every accepted descriptor durable (data synced, index saved); reopens the
@@ -107,6 +112,8 @@ class CommonTrainingDb {
 
     static constexpr const char* kDataFileName = "histdata.bin";
     static constexpr const char* kOptionsFileName = "histopt.bin";
+    // Where the data file holds acknowledged pushes up to (see TrainingDbEnd).
+    static constexpr const char* kEndFileName = "histdata.bin.end";
 
     // Data files above this size are compacted (see DescriptorFile).
     void setCompactionSize(int64_t bytes);
@@ -126,6 +133,10 @@ class CommonTrainingDb {
         TrainingDbOptions start;     // the start to record
         TrainingDbOptions previous;  // the start clients were told, put back on failure
         std::string optionsPath;
+        bool recordEnd = false;     // the group moves the end of what is acknowledged
+        TrainingDbEnd end;          // that end...
+        TrainingDbEnd previousEnd;  // ...and the one recorded before, put back on failure
+        std::string endPath;
         bool durable = false;  // records synced and the start recorded
     };
 
@@ -145,6 +156,10 @@ class CommonTrainingDb {
     TrainingDbOptions startAt(uint32_t base, size_t firstEntry) const REQUIRES(lock_);
     bool saveOptions() REQUIRES(lock_);
     void setAsideDamagedFile(int64_t damagedAt) REQUIRES(lock_);
+    // Cuts what the data file holds past the end recorded for it; false when it cannot.
+    bool cutUnacknowledgedTail() REQUIRES(lock_);
+    // Records the data file's end as it is now, synced with the records before it.
+    bool recordEndLocked() REQUIRES(lock_);
     // A relabel whose old record a crash left current beside the new one: the old one
     // becomes what the relabel would have made it.
     void resolveDoubleCurrents(const std::vector<std::pair<uint32_t, uint32_t>>& superseded)
@@ -180,5 +195,7 @@ class CommonTrainingDb {
     uint32_t exportEnd_ GUARDED_BY(lock_) = 0;
     std::vector<uint32_t> history_ GUARDED_BY(lock_);
     uint32_t historyBase_ GUARDED_BY(lock_) = 0;
+    // The end the end file holds, as far as known.
+    TrainingDbEnd recordedEnd_ GUARDED_BY(lock_);
     CriticalSection lock_;
 };

@@ -74,6 +74,10 @@ void CommonTrainingDb::beginCommitLocked(uint32_t maxSize, uint32_t trimSlack, C
     plan.optionsPath = folder_.empty() ? std::string() : folder_ + kOptionsFileName;
     if (!groupBroken_ && !plan.optionsPath.empty())
         plan.syncFd = file_.flushForSync();
+    plan.end = TrainingDbEnd{file_.fileId(), uint64_t(file_.dataSize())};
+    plan.previousEnd = recordedEnd_;
+    plan.recordEnd = plan.syncFd >= 0 && !(plan.end == recordedEnd_);
+    plan.endPath = folder_ + kEndFileName;
     // Each trim syncs the options file, so the history may first run trimSlack past maxSize.
     const size_t size = history_.size();
     plan.drop = size > size_t(maxSize) + trimSlack ? size - maxSize : 0;
@@ -94,10 +98,19 @@ void CommonTrainingDb::makeDurable(CommitPlan& plan) {
         return;
     plan.durable = fileOps().sync(plan.syncFd) == 0;
     ::close(plan.syncFd);
+    // The end goes before the start that may name records up to it, and both only once the
+    // records are on the disk: a load cuts what lies past the end.
+    if (plan.durable && plan.recordEnd && !plan.end.write(plan.endPath)) {
+        plan.previousEnd.write(plan.endPath);
+        plan.durable = false;
+    }
     if (plan.durable && plan.recordStart && !plan.start.write(plan.optionsPath)) {
         // The new file may be in place even so (its folder sync failed): the start on
-        // disk must go back to the one clients were told.
+        // disk must go back to the one clients were told, and the end with it, as the
+        // group is cut.
         plan.previous.write(plan.optionsPath);
+        if (plan.recordEnd)
+            plan.previousEnd.write(plan.endPath);
         plan.durable = false;
     }
 }
@@ -107,6 +120,8 @@ void CommonTrainingDb::makeDurable(CommitPlan& plan) {
 bool CommonTrainingDb::endCommitLocked(const CommitPlan& plan) {
     // A clear meanwhile took every entry of the group out of memory already.
     const bool cleared = plan.generation != generation_;
+    if (plan.recordEnd)
+        recordedEnd_ = plan.durable ? plan.end : plan.previousEnd;
     if (plan.durable) {
         file_.commitChanges();
         if (!cleared) {
@@ -174,12 +189,13 @@ bool CommonTrainingDb::recordClearedStart() {
 // happen without the lock, and the file itself does not change meanwhile (committing_).
 void CommonTrainingDb::compactOutsideLock(uint32_t maxCount) {
     DescriptorFile::Compaction plan;
-    std::string optionsPath;
+    std::string optionsPath, endPath;
     {
         AutoLock guard(lock_);
         if (!file_.planCompaction(maxCount, plan))
             return;
         optionsPath = folder_ + kOptionsFileName;
+        endPath = folder_ + kEndFileName;
     }
     if (!DescriptorFile::copyForCompaction(plan)) {
         DescriptorFile::abandonCompaction(plan);
@@ -204,6 +220,10 @@ void CommonTrainingDb::compactOutsideLock(uint32_t maxCount) {
     options.shiftedFileId = plan.newFileId;
     const bool recorded = options.write(optionsPath);
     const bool placed = recorded && DescriptorFile::placeCompaction(plan);
+    // The copy is synced whole; until its end is recorded, the end file names the old
+    // file and says nothing about this one.
+    const TrainingDbEnd copyEnd{plan.newFileId, uint64_t(plan.keptEnd - plan.keepFrom)};
+    const bool endRecorded = placed && copyEnd.write(endPath);
 
     AutoLock guard(lock_);
     if (generation == generation_) {
@@ -217,6 +237,7 @@ void CommonTrainingDb::compactOutsideLock(uint32_t maxCount) {
         return;
     }
     file_.finishCompaction(plan);
+    recordedEnd_ = endRecorded ? copyEnd : TrainingDbEnd{};
     for (uint32_t& offset : history_)
         offset -= uint32_t(plan.keepFrom);
     clearedAt_ = std::max<int64_t>(0, clearedAt_ - plan.keepFrom);

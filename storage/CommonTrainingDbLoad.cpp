@@ -34,6 +34,28 @@ void CommonTrainingDb::setAsideDamagedFile(int64_t damagedAt) {
     }
 }
 
+bool CommonTrainingDb::cutUnacknowledgedTail() {
+    recordedEnd_ = TrainingDbEnd{};
+    TrainingDbEnd recorded;
+    if (!recorded.read(folder_ + kEndFileName) || recorded.fileId != file_.fileId())
+        return true;  // none recorded for this file: every record in it counts
+    recordedEnd_ = recorded;
+    // An end beyond the file is not this file's any more (cut since): it tells nothing.
+    if (recorded.end >= uint64_t(file_.dataSize()))
+        return true;
+    return file_.cutBackTo(int64_t(recorded.end));
+}
+
+bool CommonTrainingDb::recordEndLocked() {
+    const TrainingDbEnd now{file_.fileId(), uint64_t(file_.dataSize())};
+    if (now == recordedEnd_)
+        return true;
+    if (!file_.syncData() || !now.write(folder_ + kEndFileName))
+        return false;
+    recordedEnd_ = now;
+    return true;
+}
+
 void CommonTrainingDb::resolveDoubleCurrents(
     const std::vector<std::pair<uint32_t, uint32_t>>& superseded) {
     if (superseded.empty())
@@ -64,6 +86,8 @@ bool CommonTrainingDb::load(const std::string& folder) {
     const uint32_t first = options.firstOffsetIn(file_.fileId());
     // A compaction that did not reach its rename: the file in place is the valid one.
     fileOps().unlink((dataPath + ".new").c_str());
+    if (!cutUnacknowledgedTail())
+        return false;
 
     // The current record of each descriptor seen so far, to find a relabel that a crash
     // left half done: its new record durable, its old one still current.
@@ -113,5 +137,6 @@ bool CommonTrainingDb::load(const std::string& folder) {
         historyBase_ = 0;
     if (!options.complete || options.pendingShift != 0 || renumber)
         saveOptions();
-    return ok;
+    // From here on a crash may tear appends: what is loaded now is what they follow.
+    return recordEndLocked() && ok;
 }

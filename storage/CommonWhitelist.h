@@ -23,6 +23,9 @@ class CommonWhitelist {
   public:
     static constexpr const char* kKeysFileName = "whitelist.bin";
     static constexpr const char* kHistoryFileName = "whitelist_h.bin";
+    // Where the history file last ended whole, recorded before each append over its
+    // trailer (see HistoryEndRecord).
+    static constexpr const char* kHistoryEndFileName = "whitelist_h.bin.end";
 
     CommonWhitelist() = default;
     virtual ~CommonWhitelist() = default;
@@ -96,6 +99,11 @@ class CommonWhitelist {
     // keeps its history; trim it after a success). Waits for a commit in progress. At
     // every moment the files load to the state of the last commit or to this one.
     bool save(const std::string& folder, uint32_t maxHistory = UINT32_MAX);
+    // Whether the store files in folder are sound, read only: one line per problem found
+    // (a file that cannot be read, a torn append a load would cut, files that disagree),
+    // none for sound files. A store writing meanwhile may make it report an append that is
+    // only under way.
+    static std::vector<std::string> checkFiles(const std::string& folder);
 
     uint32_t historyBase();
     uint32_t end();
@@ -144,6 +152,7 @@ class CommonWhitelist {
         uint64_t bytes = 0;
         uint32_t crc = 0;
         uint32_t end = 0;
+        uint32_t number = 0;  // of the save whose trailer ends the file
     };
     // One commit's file work: planned under the lock, carried out without it, in steps
     // after each of which the files load to every change acknowledged so far.
@@ -210,7 +219,12 @@ class CommonWhitelist {
     bool exportChunkLocked(const ExportPoint& point, bool started, int64_t after,
                            std::vector<int64_t>& chunk, int64_t& upTo) const REQUIRES(lock_);
     bool loadKeys(const std::string& path, uint32_t& saveNumber, bool& numbered) REQUIRES(lock_);
-    bool loadHistory(const std::string& path, LoadedHistory& loaded) REQUIRES(lock_);
+    bool loadHistory(const std::string& folder, LoadedHistory& loaded) REQUIRES(lock_);
+    // Where the whole part of a history file's bytes ends: at its own trailer, else at the
+    // last trailer left or the end recorded before the torn append, whichever is later.
+    // tail: the 8 bytes after the records when the file ends exactly there, else null.
+    static LoadedHistory findWholePart(const uint8_t* base, const uint8_t* records, size_t count,
+                                       const uint8_t* tail, const std::string& folder);
 
     Storage::OrderedKeySet keys_ GUARDED_BY(lock_);
     Storage::WhitelistHistory history_ GUARDED_BY(lock_);

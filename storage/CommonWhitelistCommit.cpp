@@ -17,6 +17,7 @@
 
 #include "platform/FileOps.h"
 #include "storage/CommonWhitelist.h"
+#include "storage/HistoryEndRecord.h"
 
 namespace {
 
@@ -168,8 +169,13 @@ CommonWhitelist::CommitOutcome CommonWhitelist::carryOut(CommitPlan& plan) {
     for (Step step : plan.steps) {
         bool ok = false, changed = false;
         if (step == Step::appendGroup) {
+            // The group goes over the trailer that tells where the file is whole; should
+            // the append be torn, the end recorded first still tells.
+            const Storage::HistoryEndRecord before{plan.historyBefore.number, plan.offset,
+                                                   plan.historyBefore.crc};
             bool cutBack = true;
-            ok = appendToHistory(plan.folder + kHistoryFileName, plan.offset, plan.appended,
+            ok = before.write(plan.folder + kHistoryEndFileName) &&
+                 appendToHistory(plan.folder + kHistoryFileName, plan.offset, plan.appended,
                                  cutBack);
             changed = !cutBack;
         } else {

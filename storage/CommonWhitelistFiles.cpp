@@ -11,6 +11,7 @@
 #include "platform/AtomicFile.h"
 #include "storage/CommonWhitelist.h"
 #include "storage/FlatStorage.h"
+#include "storage/HistoryEndRecord.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ bool CommonWhitelist::writeHistoryLocked(AtomicFileWriter& file, uint32_t maxHis
     uint8_t trailer[kHistoryTrailerSize];
     encodeHistoryTrailer(trailer, number, crc);
     image = HistoryImage{4 + uint64_t(records) * WhitelistChange::kSize + kHistoryTrailerSize, crc,
-                         endLocked()};
+                         endLocked(), number};
     return ok && file.write(trailer, sizeof trailer);
 }
 
@@ -136,6 +137,7 @@ std::string CommonWhitelist::encodeGroupLocked(size_t from, uint32_t number,
     image.crc = checksum(historyFile_.crc, bytes.data(), recordBytes);
     image.bytes = historyFile_.bytes - kHistoryTrailerSize + bytes.size();
     image.end = endLocked();
+    image.number = number;
     encodeHistoryTrailer(out, number, image.crc);
     return bytes;
 }
@@ -176,10 +178,48 @@ bool CommonWhitelist::loadKeys(const std::string& path, uint32_t& saveNumber, bo
     return true;
 }
 
-bool CommonWhitelist::loadHistory(const std::string& path, LoadedHistory& loaded) {
+CommonWhitelist::LoadedHistory CommonWhitelist::findWholePart(const uint8_t* base,
+                                                              const uint8_t* records, size_t count,
+                                                              const uint8_t* tail,
+                                                              const std::string& folder) {
+    LoadedHistory loaded;
+    const uint32_t baseCrc = checksum(0, base, 4);
+    const uint32_t crc = checksum(baseCrc, records, count * WhitelistChange::kSize);
+    if (tail != nullptr && historyTrailerMatches(tail, crc, loaded.number)) {
+        loaded.numbered = true;
+        loaded.image = HistoryImage{4 + count * WhitelistChange::kSize + kHistoryTrailerSize, crc,
+                                    0, loaded.number};
+        return loaded;
+    }
+    // The last appended group did not reach the disk whole. The records end where the
+    // file was whole before it: at the last trailer that still matches the bytes before it
+    // (the one the group was written over), or at the end recorded before the append,
+    // which the group's first sectors may have overwritten.
+    Storage::HistoryEndRecord recorded;
+    const bool endRecorded =
+        Storage::HistoryEndRecord::read(folder + kHistoryEndFileName, recorded) &&
+        recorded.end >= 4 && (recorded.end - 4) % WhitelistChange::kSize == 0;
+    const uint64_t recordedAt = endRecorded ? (recorded.end - 4) / WhitelistChange::kSize : ~0ull;
+    uint32_t running = baseCrc, number = 0;
+    for (size_t i = 0; i <= count; ++i) {
+        const uint8_t* at = records + i * WhitelistChange::kSize;
+        const bool trailerHere = i < count && historyTrailerMatches(at, running, number);
+        if (trailerHere || (i == recordedAt && running == recorded.crc)) {
+            loaded.numbered = loaded.cut = true;
+            loaded.number = trailerHere ? number : recorded.number;
+            loaded.image =
+                HistoryImage{4 + uint64_t(i) * WhitelistChange::kSize, running, 0, loaded.number};
+        }
+        if (i < count)
+            running = checksum(running, at, WhitelistChange::kSize);
+    }
+    return loaded;
+}
+
+bool CommonWhitelist::loadHistory(const std::string& folder, LoadedHistory& loaded) {
     loaded = LoadedHistory{};
     Storage::FlatStorage file;
-    if (!file.open(path))
+    if (!file.open(folder + kHistoryFileName))
         return false;
     const long long size = sizeOf(file);
     if (size < 0)
@@ -211,29 +251,10 @@ bool CommonWhitelist::loadHistory(const std::string& path, LoadedHistory& loaded
     const bool tailFits = uint64_t(size) == 4 + recordBytes + kHistoryTrailerSize &&
                           file.seek(long(4 + recordBytes), SEEK_SET) &&
                           file.read(tail, sizeof tail, 1) == 1;
-
-    // Whole when the trailer matches every byte before it. Otherwise the last appended
-    // group did not reach the disk whole: the records end at the last trailer that still
-    // matches the bytes before it (the one the group was written over), if any is left.
-    const auto* raw = reinterpret_cast<const uint8_t*>(records.data());
-    const uint32_t baseCrc = checksum(0, base, sizeof base);
-    const uint32_t crc = checksum(baseCrc, raw, recordBytes);
-    if (tailFits && historyTrailerMatches(tail, crc, loaded.number)) {
-        loaded.numbered = true;
-        loaded.image = HistoryImage{uint64_t(size), crc};
-    } else {
-        uint32_t running = baseCrc, number = 0;
-        for (size_t i = 0; i < records.size(); ++i) {
-            if (historyTrailerMatches(raw + i * WhitelistChange::kSize, running, number)) {
-                loaded.numbered = loaded.cut = true;
-                loaded.number = number;
-                loaded.image = HistoryImage{4 + uint64_t(i) * WhitelistChange::kSize, running};
-            }
-            running = checksum(running, raw + i * WhitelistChange::kSize, WhitelistChange::kSize);
-        }
-        if (loaded.cut)
-            records.resize(size_t(loaded.image.bytes - 4) / WhitelistChange::kSize);
-    }
+    loaded = findWholePart(base, reinterpret_cast<const uint8_t*>(records.data()), records.size(),
+                           tailFits ? tail : nullptr, folder);
+    if (loaded.cut)
+        records.resize(size_t(loaded.image.bytes - 4) / WhitelistChange::kSize);
     if constexpr (!Storage::kHostIsLittleEndian) {
         for (WhitelistChange& record : records) {
             record = WhitelistChange::decode(reinterpret_cast<const uint8_t*>(&record));
@@ -268,7 +289,7 @@ bool CommonWhitelist::load(const std::string& folder) {
         LoadedHistory history;
         if (!loadKeys(keysPath, keysNumber, keysNumbered))
             return false;
-        if (!loadHistory(historyPath, history))
+        if (!loadHistory(folder, history))
             return false;
         // Saves write keys only for a state whose changes the history file already holds,
         // so keys at least as new as a whole history are the state; otherwise the history's

@@ -23,6 +23,23 @@ struct TrainingDbOptions {
     // False when the file cannot be opened or read (a missing file is created empty).
     bool read(const std::string& path);
     bool write(const std::string& path) const;
+    // From the first got bytes of such a file.
+    void decode(const uint8_t* bytes, size_t got);
     // The history's start in the data file whose inode is fileId.
     uint32_t firstOffsetIn(uint64_t fileId) const;
+};
+
+// How far the data file holds acknowledged pushes: recorded (synced) after a commit's
+// records are synced and before it is answered, and after a compaction or a load. Bytes
+// past it were never acknowledged, and unsynced appends may have reached the disk torn or
+// with holes, so a load cuts them. It belongs to the data file with its inode; for any
+// other file it says nothing.
+struct TrainingDbEnd {
+    uint64_t fileId = 0;
+    uint64_t end = 0;
+
+    bool operator==(const TrainingDbEnd&) const = default;
+    // False when the file is missing or not whole.
+    bool read(const std::string& path);
+    bool write(const std::string& path) const;
 };

@@ -25,6 +25,8 @@ int trainingDbLoadTarget(const uint8_t* data, size_t size) {
     writeScratchFile(dataPath + ".fm", index);
     writeScratchFile(folder + CommonTrainingDb::kOptionsFileName, numbering);
 
+    CommonTrainingDb::checkFiles(folder);  // any bytes: it reports, it never fails
+
     {
         CommonTrainingDb store;
         if (!store.load(folder))

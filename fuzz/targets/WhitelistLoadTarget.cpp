@@ -34,10 +34,13 @@ int whitelistLoadTarget(const uint8_t* data, size_t size) {
     const std::string keysBytes = input.takeBytes(keysLength);
     const std::string historyBytes = input.takeRest();
 
+    emptyScratchFolder();  // nothing of an earlier input, such as a recorded end, stays
     const std::string original = subfolder("original");
     const std::string copy = subfolder("copy");
     writeScratchFile(original + CommonWhitelist::kKeysFileName, keysBytes);
     writeScratchFile(original + CommonWhitelist::kHistoryFileName, historyBytes);
+
+    CommonWhitelist::checkFiles(original);  // any bytes: it reports, it never fails
 
     CommonWhitelist loaded;
     if (!loaded.load(original))

@@ -140,6 +140,49 @@ TEST(TrainingDbLoad, DamagedRecordInTheMiddleIsSetAsideNotCut) {
     EXPECT_EQ(tdbPush(db, record(1, 1, {7})), 2u);
 }
 
+// Bytes behind the last acknowledged push are what a power loss may leave of appends
+// that were never synced (torn, or with holes of zeros): the check names them and a load
+// cuts them, where it once read them as records. Damage before that end is named too.
+TEST(TrainingDbCheckFiles, BytesPastTheAcknowledgedEndAreNamedAndCut) {
+    TempFolder dir;
+    const std::string acknowledged = record(1, 1, {1}) + record(2, 1, {2, 3});
+    {
+        CommonTrainingDb db;
+        ASSERT_TRUE(db.load(dir.folder()));
+        tdbPush(db, record(1, 1, {1}));
+        tdbPush(db, record(2, 1, {2, 3}));
+    }
+    const std::string dataPath = dir.file("histdata.bin");
+    ASSERT_EQ(readBytes(dataPath), acknowledged);
+    EXPECT_TRUE(CommonTrainingDb::checkFiles(dir.folder()).empty());
+    struct Case {
+        const char* name;
+        std::string data;
+        const char* problem;
+    };
+    for (const Case& c :
+         {Case{"a hole of zeros", acknowledged + std::string(40, '\0'), "never acknowledged"},
+          Case{"a torn record", acknowledged + record(1, 1, {4, 5}).substr(0, 20),
+               "never acknowledged"},
+          Case{"damage before the end",
+               acknowledged.substr(0, 8) + le32(20000) + acknowledged.substr(12), "damaged"}}) {
+        SCOPED_TRACE(c.name);
+        writeBytes(dataPath, c.data);  // in place: the recorded end stays this file's
+        std::vector<std::string> problems = CommonTrainingDb::checkFiles(dir.folder());
+        ASSERT_FALSE(problems.empty());
+        EXPECT_NE(problems[0].find(c.problem), std::string::npos) << problems[0];
+        EXPECT_EQ(readBytes(dataPath), c.data);
+        if (c.data.size() <= acknowledged.size())
+            continue;
+        CommonTrainingDb db;
+        ASSERT_TRUE(db.load(dir.folder()));
+        uint32_t newIndex = 0;
+        EXPECT_EQ(tdbPull(db, 0, newIndex), acknowledged);
+        EXPECT_EQ(newIndex, 2u);
+        EXPECT_TRUE(CommonTrainingDb::checkFiles(dir.folder()).empty());
+    }
+}
+
 // Records a crash can leave (a relabel's new record durable, its old one's head not
 // yet rewritten) and what a load makes of them.
 TEST(TrainingDbLoad, TwoCurrentRecordsOfOneDescriptorBecomeOne) {
@@ -262,9 +305,10 @@ TEST(StoreFiles, LeftoverTemporariesGoAtLoadAndOthersStay) {
     ASSERT_TRUE(db.load(dir.folder()));
     std::vector<std::string> names = FileSystem::listFolder(dir.path());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"histdata.bin", "histdata.bin.fm", "histopt.bin",
-                                               "notes.tmpABCDEF", "whitelist.bin",
-                                               "whitelist.bin.tmp-mine", "whitelist_h.bin"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"histdata.bin", "histdata.bin.end", "histdata.bin.fm",
+                                        "histopt.bin", "notes.tmpABCDEF", "whitelist.bin",
+                                        "whitelist.bin.tmp-mine", "whitelist_h.bin"}));
 }
 
 TEST(StoreFiles, DataFilesAndFolderAreTheServicesAlone) {

@@ -155,6 +155,7 @@ TEST(WhitelistTornAppend, AGroupThatIsNotWholeIsCut) {
         keys = readBytes(dir.file(CommonWhitelist::kKeysFileName));
     }
     const size_t grown = after.size() - before.size();
+    const size_t oldEnd = before.size() - CommonWhitelist::kHistoryTrailerSize;
     const std::string trailer = after.substr(after.size() - CommonWhitelist::kHistoryTrailerSize);
     struct Torn {
         const char* name;
@@ -165,10 +166,18 @@ TEST(WhitelistTornAppend, AGroupThatIsNotWholeIsCut) {
           Torn{"only the group's last page written",
                before + std::string(grown - trailer.size(), '\0') + trailer},
           Torn{"the group's last page lost",
-               before + after.substr(before.size(), 4096) + std::string(grown - 4096, '\0')}}) {
+               before + after.substr(before.size(), 4096) + std::string(grown - 4096, '\0')},
+          // The old trailer is gone: only the end recorded before the append tells.
+          Torn{"the group's first sector written over the old trailer",
+               after.substr(0, oldEnd + 512) + std::string(after.size() - oldEnd - 512, '\0')},
+          Torn{"the group's first sector written, the rest not yet",
+               after.substr(0, oldEnd + 512)}}) {
         SCOPED_TRACE(torn.name);
         writeBytes(historyPath, torn.bytes);
         writeBytes(dir.file(CommonWhitelist::kKeysFileName), keys);
+        const std::vector<std::string> problems = CommonWhitelist::checkFiles(dir.folder());
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].find("did not complete"), std::string::npos) << problems[0];
         CommonWhitelist loaded;
         ASSERT_TRUE(loaded.load(dir.folder()));
         EXPECT_EQ(loaded.end(), 3u);
@@ -179,6 +188,39 @@ TEST(WhitelistTornAppend, AGroupThatIsNotWholeIsCut) {
         CommonWhitelist reloaded;
         ASSERT_TRUE(reloaded.load(dir.folder()));
         EXPECT_EQ(pull(reloaded, 0), (std::vector<Record>{{1, 1}, {1, 2}, {1, 3}, {1, 7}}));
+        EXPECT_TRUE(CommonWhitelist::checkFiles(dir.folder()).empty());
+    }
+}
+
+// The check that a backup runs on the files: each kind of damage is named, read only.
+TEST(WhitelistCheckFiles, NamesWhatIsWrong) {
+    TempFolder dir;
+    {
+        CommonWhitelist store;
+        ASSERT_TRUE(store.load(dir.folder()));
+        ASSERT_TRUE(commitGroup(store, dir.folder(), 1, 5));
+        ASSERT_TRUE(store.save(dir.folder()));
+    }
+    const std::string keysPath = dir.file(CommonWhitelist::kKeysFileName);
+    const std::string keys = readBytes(keysPath);
+    ASSERT_TRUE(CommonWhitelist::checkFiles(dir.folder()).empty());
+    struct Case {
+        const char* name;
+        std::string keys;
+        const char* problem;
+    };
+    // Keys 1..4 and the 7-byte trailer: dropping key 4 or swapping two keys.
+    for (const Case& c :
+         {Case{"a key missing", keys.substr(0, 24) + keys.substr(32), "disagree on 1 keys"},
+          Case{"keys out of order", keys.substr(8, 8) + keys.substr(0, 8) + keys.substr(16),
+               "ascending"},
+          Case{"stray bytes", keys + "xy", "bytes after the last whole key"}}) {
+        SCOPED_TRACE(c.name);
+        writeBytes(keysPath, c.keys);
+        const std::vector<std::string> problems = CommonWhitelist::checkFiles(dir.folder());
+        ASSERT_FALSE(problems.empty());
+        EXPECT_NE(problems[0].find(c.problem), std::string::npos) << problems[0];
+        EXPECT_EQ(readBytes(keysPath), c.keys);
     }
 }
 
@@ -212,9 +254,11 @@ TEST(WhitelistDoubleFault, AStoreThatCannotRestoreItsFilesRefusesPushes) {
     ASSERT_TRUE(commitGroup(store, dir.folder(), 1, 2));
     {
         FaultyFileOps ops;
-        ops.failFrom(Kind::write, 2);  // the group's records go out, the cut-back does not
+        // The old end is recorded (a new file: synced with its folder) and the group's
+        // records go out; their sync and the cut-back do not.
+        ops.failFrom(Kind::write, 3);
         ops.failFrom(Kind::truncate, 1);
-        ops.failFrom(Kind::sync, 1);
+        ops.failFrom(Kind::sync, 3);
         EXPECT_FALSE(commitGroup(store, dir.folder(), 2, 3));
         EXPECT_FALSE(commitGroup(store, dir.folder(), 3, 4));
         EXPECT_EQ(pull(store, 0), (std::vector<Record>{{1, 1}}));

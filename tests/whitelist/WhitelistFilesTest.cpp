@@ -185,7 +185,8 @@ TEST(WhitelistFiles, FailedSaveLeavesOldFilesWhole) {
     ASSERT_EQ(rename(dir.file("whitelist.bin").c_str(), dir.file("keys.old").c_str()), 0);
     ASSERT_EQ(mkdir(dir.file("whitelist.bin").c_str(), 0755), 0);
     EXPECT_FALSE(store.save(dir.folder()));
-    EXPECT_EQ(FileSystem::listFolder(dir.path()).size(), 3u);
+    for (const std::string& name : FileSystem::listFolder(dir.path()))
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
     // The old keys beside the new history load as the new keys: the history carries
     // every change the old key file lacks.
     ASSERT_EQ(rmdir(dir.file("whitelist.bin").c_str()), 0);
