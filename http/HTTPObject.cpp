@@ -101,6 +101,9 @@ bool HTTPObject::parse(const IOB& message) {
     setFirstLine(firstLine);
 
     headers_.assign(fields);
+    // The mark below is ours alone: one that came with the message would make the writer
+    // send a decoded body under its coding field.
+    headers_.remove(kDecodeFailed);
     encoded_ = hasKnownContentCoding();
     chunked_ = hasChunkedTransferCoding();
 
