@@ -4,6 +4,8 @@
 #include <map>
 #include <string>
 
+#include "config/ListenAddresses.h"
+
 // What one host may do: pull changes (get) and push changes (post).
 struct AccessRights {
     bool allowGet = false;
@@ -34,6 +36,8 @@ struct SettingsData {
     bool logEnabled = true;
     int32_t logFileLifetime = 10;
     AccessRights defaultAcl{true, true};
+    // The addresses the sync server listens on, as the text of ListenAddresses.
+    std::string listenAddresses = ListenAddresses::kDefault;
 
     bool operator==(const SettingsData&) const = default;
 };

@@ -48,6 +48,9 @@ bool Settings::stageText(const std::string& text, Check check, ListReading list,
         why = "the port \"" + shown + "\" is outside " + kPortRangeText;
         return false;
     }
+    std::vector<std::string> addresses;
+    if (check == Check::Usable && !ListenAddresses::parse(values.listenAddresses, addresses, why))
+        return false;
     return true;
 }
 

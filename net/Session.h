@@ -90,7 +90,6 @@ class Session {
     ArrivalPlace headPlace;  // waiting for its first request (I-O thread)
     ArrivalPlace idlePlace;  // idle keep-alive (under the socket's lock)
     bool idleNoted = false;  // what the I-O thread last told that list
-    uint32_t peerKey = 0;    // the peer's IPv4 address, for the per-address count
 
   protected:
     bool canRead();

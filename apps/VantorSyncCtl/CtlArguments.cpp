@@ -16,6 +16,8 @@ const char* const kCtlUsage =
     "  clear-whitelist      empty the common whitelist\n"
     "  clear-training-db    empty the common training database\n"
     "  folder               print the service's data folder\n"
+    "  listen [ADDRESS...]  print the addresses the sync server listens on, or set them\n"
+    "                       (numeric IPv4/IPv6, such as 0.0.0.0 ::); used from its next start\n"
     "\n"
     "  --help, --version    print this text or the version and exit\n"
     "\n"
@@ -87,6 +89,12 @@ CtlArguments parseCtlArguments(const std::vector<std::string>& arguments) {
         if (words.size() != 1)
             return failed(words[0] + " takes no arguments");
         result.action = simple->second;
+        return result;
+    }
+    if (words[0] == "listen") {
+        result.action = words.size() == 1 ? Action::ListenShow : Action::ListenSet;
+        for (size_t i = 1; i < words.size(); ++i)
+            result.listen += (i > 1 ? "," : "") + words[i];
         return result;
     }
     if (words[0] != "config")

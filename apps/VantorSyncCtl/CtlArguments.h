@@ -20,11 +20,15 @@ struct CtlArguments {
         ClearWhitelist,
         ClearTrainingDb,
         Folder,
+        ListenShow,
+        ListenSet,
     };
 
     Action action = Action::Help;
     // The file of "config get FILE" (empty: standard output) or "config put FILE".
     std::string file;
+    // The addresses of "listen ADDRESS...", joined by commas.
+    std::string listen;
     ManagementBus::BusKind bus = ManagementBus::BusKind::System;
     // Set when the arguments make no sense; then nothing else is to be trusted.
     std::string error;

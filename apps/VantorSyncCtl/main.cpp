@@ -7,6 +7,8 @@
 #include "BuildInfo.h"
 #include "apps/VantorSyncCtl/CtlArguments.h"
 #include "com/VantorSyncProxy.h"
+#include "config/ListenAddresses.h"
+#include "config/Settings.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 
@@ -43,6 +45,33 @@ int32_t readLittleEndian32(const std::vector<uint8_t>& bytes, size_t offset) {
     for (size_t i = 0; i < 4; ++i)
         value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
     return static_cast<int32_t>(value);
+}
+
+// The listen addresses go through the configuration model, as the console's settings
+// dialog sends them: the rest of the text passes through unchanged.
+int performListen(const CtlArguments& arguments, VantorSyncProxy& service) {
+    std::vector<uint8_t> bytes = service.Config();
+    Settings settings;
+    std::string why;
+    if (!settings.applyText(std::string(bytes.begin(), bytes.end()), Settings::Check::Complete,
+                            Settings::ListReading::Replace, why)) {
+        return reportFailure("the service's configuration cannot be read: " + why);
+    }
+    SettingsData values = settings.getValues();
+    if (arguments.action == Action::ListenShow) {
+        std::printf("%s\n", values.listenAddresses.c_str());
+        return 0;
+    }
+    std::vector<std::string> addresses;
+    if (!ListenAddresses::parse(arguments.listen, addresses, why))
+        return reportFailure(why);
+    values.listenAddresses = ListenAddresses::join(addresses);
+    settings.setValues(values);
+    const std::string text = settings.configText();
+    service.Config(std::vector<uint8_t>(text.begin(), text.end()));
+    std::printf("listen addresses: %s (used from the sync server's next start)\n",
+                values.listenAddresses.c_str());
+    return 0;
 }
 
 int perform(const CtlArguments& arguments, VantorSyncProxy& service) {
@@ -102,6 +131,9 @@ int perform(const CtlArguments& arguments, VantorSyncProxy& service) {
         case Action::Folder:
             std::printf("%s\n", service.ConfigFolder().c_str());
             return 0;
+        case Action::ListenShow:
+        case Action::ListenSet:
+            return performListen(arguments, service);
         case Action::Help:
         case Action::Version:
             break;

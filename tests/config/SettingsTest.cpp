@@ -72,11 +72,14 @@ TEST_F(SettingsFile, SaveAndLoadRoundTripAllValues) {
     values.logEnabled = false;
     values.logFileLifetime = 1;
     values.defaultAcl = {false, true};
+    values.listenAddresses = "127.0.0.1, ::1";
     settings.setValues(values);
     settings.setAccessList({{"h1", {true, true}}});
     std::string path = folder.file("config.xml");
     ASSERT_TRUE(settings.saveFile(path));
     EXPECT_NE(readBytes(path).find("<common_whitelist_max_size>-1294967296<"), std::string::npos);
+    EXPECT_NE(readBytes(path).find("  <port>-5</port>\r\n  <listen_addresses>127.0.0.1, ::1<"),
+              std::string::npos);
 
     Settings fresh;
     ASSERT_TRUE(fresh.loadFile(path));
