@@ -39,6 +39,10 @@ TEST(CtlArgumentsTest, CommandsAndTheirFiles) {
     EXPECT_EQ(put.action, Action::ConfigPut);
     EXPECT_EQ(put.file, "/tmp/c.xml");
     EXPECT_EQ(put.bus, BusKind::System);
+    EXPECT_EQ(parse({"listen"}).action, Action::ListenShow);
+    CtlArguments listen = parse({"listen", "127.0.0.1", "::1"});
+    EXPECT_EQ(listen.action, Action::ListenSet);
+    EXPECT_EQ(listen.listen, "127.0.0.1,::1");
     EXPECT_EQ(parse({"status", "--help"}).action, Action::Help);
     EXPECT_EQ(parse({"--version", "status"}).action, Action::Version);
 }
