@@ -72,7 +72,8 @@ class ActivatedService(Service):
 
     def start(self, args=("-Foreground",), wait_for_bus=False):
         fd = self.listening.fileno()
-        script = 'LISTEN_PID=$$ LISTEN_FDS=1 exec "$0" "$@" 3<&%d %d<&-' % (fd, fd)
+        move = "" if fd == 3 else " 3<&%d %d<&-" % (fd, fd)
+        script = 'LISTEN_PID=$$ LISTEN_FDS=1 exec "$0" "$@"' + move
         self.proc = subprocess.Popen(["sh", "-c", script, harness.PROGRAMS["server"]] +
                                      list(args), env=self.env, pass_fds=[fd],
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
