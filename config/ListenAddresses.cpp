@@ -76,6 +76,23 @@ bool parse(const std::string& text, std::vector<std::string>& addresses, std::st
     return true;
 }
 
+std::string tidy(const std::string& text) {
+    std::string tidied;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\t' || c == '\r' || c == '\n')
+            tidied += ' ';
+        else if (byte < 0x20 || byte >= 0x7f || c == '<' || c == '>' || c == '&')
+            tidied += '?';
+        else
+            tidied += c;
+    }
+    const size_t first = tidied.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return std::string();
+    return tidied.substr(first, tidied.find_last_not_of(' ') - first + 1);
+}
+
 std::string join(const std::vector<std::string>& addresses) {
     std::string text;
     for (const std::string& address : addresses)

@@ -18,6 +18,11 @@ constexpr const char* kDefault = "0.0.0.0";
 // offending item) when an item is not a numeric address, one is listed twice, or there is
 // none. An IPv6 address may carry a zone ("fe80::1%eth0"), which is checked when bound.
 bool parse(const std::string& text, std::vector<std::string>& addresses, std::string& why);
+// The text as the settings hold it: without blanks around it, other line breaks and tabs
+// as blanks (they separate either way), and any other byte that cannot be part of an
+// address, markup ("<", ">", "&") included, as "?", so that whatever a file held is written
+// back unescaped as well-formed text that reads the same and is still refused.
+std::string tidy(const std::string& text);
 // The addresses as the text the settings hold and show.
 std::string join(const std::vector<std::string>& addresses);
 

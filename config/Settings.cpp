@@ -108,7 +108,7 @@ std::string Settings::configText() const {
     // Only when set: a file for the default stays byte for byte what it always was, and
     // an older version reading a newer file listens where it always did.
     if (v.listenAddresses != ListenAddresses::kDefault)
-        text += element(ListenAddresses::kElement, XML::escapeAttribute(v.listenAddresses));
+        text += element(ListenAddresses::kElement, ListenAddresses::tidy(v.listenAddresses));
     text += element("common_whitelist_enabled", flag(v.commonWhitelistEnabled));
     text += element("common_whitelist_max_size",
                     std::to_string(static_cast<int32_t>(v.commonWhitelistMaxSize)));
@@ -149,10 +149,7 @@ void Settings::onElementText(const XML::Element& element) {
         values_.port = leadingNumber(value);
         portText_ = value;
     } else if (name == ListenAddresses::kElement) {
-        const size_t first = value.find_first_not_of(" \t\r\n");
-        const size_t last = value.find_last_not_of(" \t\r\n");
-        values_.listenAddresses =
-            first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
+        values_.listenAddresses = ListenAddresses::tidy(value);
     } else if (name == "common_whitelist_enabled") {
         values_.commonWhitelistEnabled = truthOf(value);
     } else if (name == "common_whitelist_max_size") {

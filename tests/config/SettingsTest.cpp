@@ -244,6 +244,26 @@ TEST_F(SettingsFile, EmptyElementDoesNotTakeEarlierText) {
     EXPECT_EQ(settings.getValues().logFileLifetime, 0);
 }
 
+// Whatever a file holds there is written back as text that reads the same (and, when it
+// names no address, is still refused).
+TEST_F(SettingsFile, ListenAddressesAreKeptAsWellFormedText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\r\n\t127.0.0.1,\r\n\t::1 ", "127.0.0.1,   ::1"},
+        {"::1\x01\xc3\xa9&amp;<!---->", "::1????amp;"},
+        {"", ""},
+    };
+    for (const auto& [text, kept] : cases) {
+        ASSERT_TRUE(loadConfig("<listen_addresses>" + text + "</listen_addresses>"));
+        EXPECT_EQ(settings.getValues().listenAddresses, kept);
+        std::string path = folder.file("config.xml");
+        ASSERT_TRUE(settings.saveFile(path));
+        EXPECT_EQ(independentXmlVerdict(path), "ok");
+        Settings fresh;
+        ASSERT_TRUE(fresh.loadFile(path));
+        EXPECT_EQ(fresh.getValues().listenAddresses, kept);
+    }
+}
+
 TEST_F(SettingsFile, RightsForHostByExactName) {
     settings.setAccessList({{"Host", {true, false}}});
     SettingsData values;
