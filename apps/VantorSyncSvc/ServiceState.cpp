@@ -14,8 +14,9 @@ std::string serverStateLine(SyncService& service) {
                (service.hasInheritedListeners() ? "; sockets from systemd" : "") + ")";
     }
     const std::string failure = service.serverFailure();
-    return folder + ", HTTP server not started: " +
-           (failure.empty() ? std::string("it was stopped") : failure) + "; sync is not served";
+    if (failure.empty())
+        return folder + ", HTTP server stopped; sync is not served";
+    return folder + ", HTTP server not started: " + failure + "; sync is not served";
 }
 
 BusNameProblem classifyBusError(const std::string& errorName, const std::string& message) {

@@ -293,7 +293,8 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
         ServiceEvents::logEvent(
             service.reloadConfig(why)
                 ? "VantorSyncSvc: configuration read again from " + path +
-                      "; a new port and log settings take effect at the next start"
+                      "; a new port, listen addresses and log settings take effect at the next "
+                      "start"
                 : "VantorSyncSvc: configuration not read again from " + path + ": " + why +
                       "; the settings are unchanged",
             !serviceMode);
