@@ -11,6 +11,8 @@ TMP=${AUTOPKGTEST_TMP:-$(mktemp -d)}
 export DEBIAN_FRONTEND=noninteractive
 
 fail() {
+    # A looping client left running would hold the test's output open.
+    [ -z "${CLIENT_LOOP:-}" ] || touch "$TMP/loop-stop"
     echo "FAIL: $*" >&2
     echo "--- systemctl status $UNIT" >&2
     systemctl status --no-pager "$UNIT" >&2 2>&1 || true
@@ -123,7 +125,7 @@ start_client_loop() {
             esac
         done
         echo "$refused $answered $other" > "$TMP/loop-result"
-    ) &
+    ) < /dev/null > /dev/null 2>&1 &
     CLIENT_LOOP=$!
     sleep 1
 }
