@@ -119,6 +119,10 @@ std::string Settings::configText() const {
     const SettingsData& v = values_;
     std::string text = kDeclaration;
     text += element("port", std::to_string(v.port));
+    // Only when set: a file for the default stays byte for byte what it always was, and
+    // an older version reading a newer file listens where it always did.
+    if (v.listenAddresses != ListenAddresses::kDefault)
+        text += element(ListenAddresses::kElement, ListenAddresses::tidy(v.listenAddresses));
     text += element("common_whitelist_enabled", flag(v.commonWhitelistEnabled));
     text += element("common_whitelist_max_size",
                     std::to_string(static_cast<int32_t>(v.commonWhitelistMaxSize)));
@@ -161,6 +165,8 @@ void Settings::onElementText(const XML::Element& element) {
     if (name == "port") {
         values_.port = leadingNumber(value);
         portText_ = value;
+    } else if (name == ListenAddresses::kElement) {
+        values_.listenAddresses = ListenAddresses::tidy(value);
     } else if (name == "common_whitelist_enabled") {
         values_.commonWhitelistEnabled = truthOf(value);
     } else if (name == "common_whitelist_max_size") {

@@ -70,7 +70,8 @@ class Settings : public XML::SAXReader {
         Parsed,
         // Also every element is closed, so a text that broke off between two tags is refused.
         Complete,
-        // Also the port is one a server can listen on: what a running service takes in.
+        // Also the port is one a server can listen on and the listen addresses are
+        // addresses (see ListenAddresses): what a running service takes in.
         Usable,
     };
     // Whether the access list held is merged with the text's entries or replaced by them.

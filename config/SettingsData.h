@@ -4,6 +4,8 @@
 #include <map>
 #include <string>
 
+#include "config/ListenAddresses.h"
+
 // What one host may do: pull changes (get) and push changes (post).
 struct AccessRights {
     bool allowGet = false;
@@ -37,6 +39,8 @@ struct SettingsData {
     // Addresses and prefixes of the proxies allowed to name their clients' addresses with a
     // PROXY header, separated by single blanks (see TrustedProxies); empty: none.
     std::string trustedProxies;
+    // The addresses the sync server listens on, as the text of ListenAddresses.
+    std::string listenAddresses = ListenAddresses::kDefault;
 
     bool operator==(const SettingsData&) const = default;
 };

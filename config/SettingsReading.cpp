@@ -55,6 +55,9 @@ bool Settings::stageText(const std::string& text, Check check, ListReading list,
         why = proxies.front();
         return false;
     }
+    std::vector<std::string> addresses;
+    if (check == Check::Usable && !ListenAddresses::parse(values.listenAddresses, addresses, why))
+        return false;
     return true;
 }
 

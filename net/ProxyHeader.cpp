@@ -211,9 +211,15 @@ bool ProxyHeader::readBinaryFixedPart() {
 std::string ProxyHeader::sourceText() const {
     if (source() == Source::None)
         return std::string();
+    // An IPv4-mapped client is written as plain IPv4, as the listening sockets write such
+    // peers, so that the access check and the per-address count see one spelling.
+    static const uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    const bool mapped = source_ == Source::IPv6 &&
+                        std::memcmp(sourceBytes_.data(), kMappedPrefix, sizeof kMappedPrefix) == 0;
     char text[INET6_ADDRSTRLEN] = {};
-    const int family = source_ == Source::IPv4 ? AF_INET : AF_INET6;
-    if (::inet_ntop(family, sourceBytes_.data(), text, sizeof text) == nullptr)
+    const int family = source_ == Source::IPv4 || mapped ? AF_INET : AF_INET6;
+    const uint8_t* bytes = sourceBytes_.data() + (mapped ? 12 : 0);
+    if (::inet_ntop(family, bytes, text, sizeof text) == nullptr)
         return std::string();
     return text;
 }

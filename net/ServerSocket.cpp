@@ -8,8 +8,10 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <climits>
 
+#include "net/ListenSockets.h"
 #include "net/NetworkException.h"
 #include "net/Session.h"
 #include "net/ThreadStarter.h"
@@ -73,35 +75,73 @@ ServerSocket::~ServerSocket() {
     stop();
 }
 
-int ServerSocket::openListener(uint16_t port, uint16_t& boundPort) {
-    int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listening < 0)
-        return -1;
-    int one = 1;
-    // Before bind, so a restart can take the port while old connections linger.
-    ::setsockopt(listening, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    socklen_t length = sizeof address;
-    int flags = -1;
-    // The system caps the backlog at its own maximum.
-    bool ok = ::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-              ::setsockopt(listening, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0 &&
-              (flags = ::fcntl(listening, F_GETFL, 0)) >= 0 &&
-              ::fcntl(listening, F_SETFL, flags | O_NONBLOCK) == 0 &&
-              ::listen(listening, INT_MAX) == 0 &&
-              ::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    if (!ok) {
-        ::close(listening);
-        return -1;
+bool ServerSocket::openListeners(const std::vector<std::string>& addresses, uint16_t port) {
+    AutoLock guard(lock_);
+    startError_.clear();
+    if (!inherited_.empty()) {
+        listenSockets_ = inherited_;
+        return true;
     }
-    boundPort = ntohs(address.sin_port);
-    return listening;
+    if (addresses.empty()) {
+        startError_ = "no address to listen on";
+        return false;
+    }
+    for (const std::string& address : addresses) {
+        int listening = ListenSockets::open(address, port, startError_);
+        if (listening < 0) {
+            closeListeners();
+            return false;
+        }
+        listenSockets_.push_back(listening);
+        // A port the system picked for the first address is taken for the others too.
+        if (port == 0)
+            port = ListenSockets::boundPort(listening);
+    }
+    return true;
+}
+
+void ServerSocket::closeListeners() {
+    // Inherited sockets stay open: their owner keeps listening through a restart.
+    for (int socket : listenSockets_) {
+        if (std::find(inherited_.begin(), inherited_.end(), socket) == inherited_.end())
+            ::close(socket);
+    }
+    listenSockets_.clear();
+}
+
+void ServerSocket::useInheritedListeners(const std::vector<int>& sockets) {
+    AutoLock guard(lock_);
+    inherited_.clear();
+    for (int socket : sockets) {
+        if (ListenSockets::adopt(socket))
+            inherited_.push_back(socket);
+    }
+}
+
+bool ServerSocket::hasInheritedListeners() const {
+    AutoLock guard(lock_);
+    return !inherited_.empty();
+}
+
+std::string ServerSocket::startError() const {
+    AutoLock guard(lock_);
+    return startError_;
+}
+
+std::vector<std::string> ServerSocket::listeningOn() const {
+    AutoLock guard(lock_);
+    std::vector<std::string> where;
+    for (int socket : listenSockets_)
+        where.push_back(ListenSockets::describe(socket));
+    return where;
 }
 
 bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
+    return start({"0.0.0.0"}, port, sessionKind, receiver);
+}
+
+bool ServerSocket::start(const std::vector<std::string>& addresses, uint16_t port, int sessionKind,
+                         Receiver* receiver) {
     if (isStarted())
         return false;
     sessionKind_ = sessionKind;
@@ -115,9 +155,7 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
     stallWatch_.setMinDrainRate(activeLimits_.minDrainRate);
     raiseOpenFileLimit();
 
-    uint16_t boundPort = 0;
-    int listening = openListener(port, boundPort);
-    if (listening < 0)
+    if (!openListeners(addresses, port))
         return false;
     try {
         int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -126,9 +164,8 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
         {
             // sendResponse reads these under the lock from the worker and the committers.
             AutoLock guard(lock_);
-            listenSocket_ = listening;
             wakeFd_ = wake;
-            port_ = boundPort;
+            port_ = ListenSockets::boundPort(listenSockets_.front());
             responsesWaiting_.clear();
             wakeOwed_ = false;
             serving_ = true;
@@ -157,6 +194,8 @@ bool ServerSocket::start(uint16_t port, int sessionKind, Receiver* receiver) {
             throw NetworkException();
     } catch (const NetworkException&) {
         stop();
+        AutoLock guard(lock_);
+        startError_ = "the server's threads or event descriptors could not be created";
         return false;
     }
     return true;
@@ -182,7 +221,7 @@ void ServerSocket::stop() {
         closeFd(stopFd_);
         closeFd(wakeFd_);
         closeFd(epollFd_);
-        closeFd(listenSocket_);
+        closeListeners();
         port_ = 0;
         for (const auto& entry : sessionsBySocket_)
             sockets.push_back(entry.first);
@@ -242,7 +281,7 @@ uint16_t ServerSocket::port() const {
 
 bool ServerSocket::isStarted() const {
     AutoLock guard(lock_);
-    return listenSocket_ >= 0;
+    return !listenSockets_.empty();
 }
 
 size_t ServerSocket::sessionCount() const {

@@ -25,9 +25,9 @@ class ProxyHeader;
 template <class T>
 class RequestHandler;
 
-// The TCP side of the sync server: a listener thread accepts connections on one
-// IPv4 port, and one I-O thread serves all of them through epoll, sleeping until a
-// connection is ready, the worker has response bytes for one, or a stalled request
+// The TCP side of the sync server: a listener thread accepts connections on one port at
+// one or more IPv4 and IPv6 addresses, and one I-O thread serves all of them through epoll,
+// sleeping until a connection is ready, the worker has response bytes for one, or a stalled request
 // runs out of time. Idle keep-alive connections hold no buffer and no timer.
 class ServerSocket {
   public:
@@ -40,11 +40,23 @@ class ServerSocket {
     ServerSocket(const ServerSocket&) = delete;
     ServerSocket& operator=(const ServerSocket&) = delete;
 
-    // Listens on 0.0.0.0:port (0 picks a free port) and starts both threads.
-    // False, with nothing left running, when any step fails.
+    // Listens on port at each numeric address (see ListenSockets::open; 0 picks a free
+    // port, the same for all) and starts both threads. False, with nothing left running
+    // and startError() saying why, when any step fails.
+    bool start(const std::vector<std::string>& addresses, uint16_t port, int sessionKind,
+               Receiver* receiver);
+    // On 0.0.0.0.
     bool start(uint16_t port, int sessionKind, Receiver* receiver);
     // Ends both threads and closes every connection; unsent bytes are dropped.
     void stop();
+    // Sockets another process keeps listening (systemd socket activation). While set, a
+    // start serves these instead of binding, and a stop leaves them open: connections
+    // that arrive meanwhile wait in their backlog instead of being refused.
+    void useInheritedListeners(const std::vector<int>& sockets);
+    bool hasInheritedListeners() const;
+    std::string startError() const;
+    // "127.0.0.1:17080", "[::1]:17080": where it listens while started.
+    std::vector<std::string> listeningOn() const;
 
     // Hands response bytes to a connection (worker thread), and the shared body that
     // follows them, if any. False when the connection is gone or the bytes cannot be
@@ -79,7 +91,7 @@ class ServerSocket {
     void listenerLoop();
     void ioLoop();
     bool acceptOne(int listening);
-    SessionPtr createSession(int kind, uint32_t id, int socket, const std::string& peerAddress,
+    SessionPtr createSession(int kind, uint32_t id, int socket, const std::string& peer,
                              bool fromProxy);
     bool isTrustedProxy(const std::string& peerAddress) const;
     // Counts a connection under the client address its proxy's header carries; false when
@@ -102,18 +114,21 @@ class ServerSocket {
     int nextDeadlineMs(int64_t nowMs);
     // Whether a connection from address may be registered; at the cap the longest-idle
     // keep-alive connection is handed to the I-O thread to close, making room.
-    bool admitLocked(uint32_t address, bool fromProxy) REQUIRES(lock_);
+    bool admitLocked(const std::string& address, bool fromProxy) REQUIRES(lock_);
     void wakeIoThreadLocked() REQUIRES(lock_);
     void evictIdle(const std::vector<uint32_t>& ids);
 
-    // Sets up the listening socket on port; -1 when any step fails.
-    static int openListener(uint16_t port, uint16_t& boundPort);
+    // The listening sockets of one start: inherited ones, or one bound per address.
+    bool openListeners(const std::vector<std::string>& addresses, uint16_t port);
+    void closeListeners() REQUIRES(lock_);
     // The wake-up descriptor the I-O thread drains; fixed while the threads run.
     int currentWakeFd() const;
 
     // Taken before a session's own lock (sendResponse), never after it.
     mutable CriticalSection lock_;
-    int listenSocket_ GUARDED_BY(lock_) = -1;
+    std::vector<int> listenSockets_ GUARDED_BY(lock_);
+    std::vector<int> inherited_ GUARDED_BY(lock_);
+    std::string startError_ GUARDED_BY(lock_);
     // Set before the threads start and closed after they end; the threads read them
     // without the lock, the worker (sendResponse) only under it.
     int epollFd_ = -1;
@@ -140,7 +155,7 @@ class ServerSocket {
     std::vector<uint32_t> evictions_ GUARDED_BY(lock_);
     uint32_t evictionsPending_ GUARDED_BY(lock_) = 0;
     // Open connections per peer address.
-    std::unordered_map<uint32_t, uint32_t> perAddress_ GUARDED_BY(lock_);
+    std::unordered_map<std::string, uint32_t> perAddress_ GUARDED_BY(lock_);
     std::vector<Session*> closeSet_;  // I-O thread only
     StallWatch stallWatch_;           // I-O thread only
     ConnectionLimits limits_ GUARDED_BY(lock_);

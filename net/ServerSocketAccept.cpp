@@ -1,6 +1,5 @@
 #include "net/ServerSocket.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -10,6 +9,7 @@
 
 #include "metrics/Metrics.h"
 #include "net/HTTPSession.h"
+#include "net/ListenSockets.h"
 
 // The listener thread: accepts connections, admits them within the caps and registers
 // them with the I-O thread's epoll set.
@@ -23,26 +23,33 @@ constexpr int kAcceptBackoffMs = 100;
 }  // namespace
 
 void ServerSocket::listenerLoop() {
-    int listening = -1;
+    std::vector<pollfd> watched;
     {
         AutoLock guard(lock_);
-        listening = listenSocket_;
+        for (int listening : listenSockets_)
+            watched.push_back({listening, POLLIN, 0});
     }
-    pollfd watched[2] = {{listening, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    const size_t stopIndex = watched.size();
+    watched.push_back({stopFd_, POLLIN, 0});
     for (;;) {
-        int ready = ::poll(watched, 2, -1);
+        int ready = ::poll(watched.data(), watched.size(), -1);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
-        if (watched[1].revents != 0)
+        if (watched[stopIndex].revents != 0)
             return;
-        if (watched[0].revents == 0)
-            continue;
-        while (acceptOne(listening)) {
+        bool exhausted = false;
+        for (size_t i = 0; i < stopIndex; ++i) {
+            if (watched[i].revents == 0)
+                continue;
+            while (acceptOne(watched[i].fd)) {
+            }
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                exhausted = true;
         }
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        if (exhausted) {
             pollfd stop = {stopFd_, POLLIN, 0};
             if (::poll(&stop, 1, kAcceptBackoffMs) > 0)
                 return;
@@ -51,7 +58,7 @@ void ServerSocket::listenerLoop() {
 }
 
 bool ServerSocket::acceptOne(int listening) {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t peerLength = sizeof peer;
     int socket = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &peerLength,
                            SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -66,19 +73,18 @@ bool ServerSocket::acceptOne(int listening) {
         errno = 0;
         return true;
     }
-    char address[INET_ADDRSTRLEN] = "0.0.0.0";
-    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    const std::string peerText = ListenSockets::peerText(peer);
     // Asked before the lock: the answer may come from the configuration's own lock.
-    const bool fromProxy = isTrustedProxy(address);
+    const bool fromProxy = isTrustedProxy(peerText);
     AutoLock guard(lock_);
-    if (!admitLocked(peer.sin_addr.s_addr, fromProxy)) {
+    if (!admitLocked(peerText, fromProxy)) {
         // Closed at once rather than left waiting in the backlog: the client learns
         // straight away that it has to come back later.
         ::close(socket);
         errno = 0;
         return true;
     }
-    SessionPtr session = createSession(sessionKind_, nextSessionId_, socket, address, fromProxy);
+    SessionPtr session = createSession(sessionKind_, nextSessionId_, socket, peerText, fromProxy);
     if (session == nullptr) {
         ::close(socket);
         errno = 0;
@@ -88,11 +94,11 @@ bool ServerSocket::acceptOne(int listening) {
     sessionsById_[registered->sessionId()] = registered;
     sessionsBySocket_[socket] = std::move(session);
     ++nextSessionId_;
-    registered->peerKey = peer.sin_addr.s_addr;
+    registered->peerKey = peerText;
     // A proxy's connections count under the clients they carry, once their headers say who.
     registered->peerCounted = !fromProxy;
     if (!fromProxy)
-        ++perAddress_[registered->peerKey];
+        ++perAddress_[peerText];
     headsDue_.add(registered, registered->headPlace, StallWatch::nowMs());
     registered->registeredEvents = EPOLLIN;
     epoll_event event{};
@@ -104,7 +110,7 @@ bool ServerSocket::acceptOne(int listening) {
     return true;
 }
 
-bool ServerSocket::admitLocked(uint32_t address, bool fromProxy) {
+bool ServerSocket::admitLocked(const std::string& address, bool fromProxy) {
     auto found = fromProxy ? perAddress_.end() : perAddress_.find(address);
     if (found != perAddress_.end() && found->second >= activeLimits_.effectivePerAddress()) {
         Metrics::instance().refusedForAddressCap();
@@ -123,12 +129,11 @@ bool ServerSocket::admitLocked(uint32_t address, bool fromProxy) {
 }
 
 ServerSocket::SessionPtr ServerSocket::createSession(int kind, uint32_t id, int socket,
-                                                     const std::string& peerAddress,
-                                                     bool fromProxy) {
+                                                     const std::string& peer, bool fromProxy) {
     if (kind != kHttpSession)
         return nullptr;
     try {
-        auto session = std::make_unique<HTTPSession>(socket, id, receiver_, peerAddress);
+        auto session = std::make_unique<HTTPSession>(socket, id, receiver_, peer);
         session->configure(&budget_, activeLimits_.maxHeaderFields);
         if (fromProxy) {
             session->requireProxyHeader([this](Session& carried, const ProxyHeader& header) {

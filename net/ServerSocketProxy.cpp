@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "metrics/Metrics.h"
 #include "net/ProxyHeader.h"
 #include "net/ServerSocket.h"
@@ -7,31 +5,6 @@
 
 // Trusted proxies: which peers must send a PROXY header, and the per-address count of the
 // clients their headers name.
-
-namespace {
-
-// The key the per-address count knows a carried client by: its IPv4 address as the socket
-// gives it, also when written IPv4-mapped. An IPv6 client counts by its /64, the usual
-// share of one site, so that the addresses of one network cannot each take a full share.
-uint32_t addressKey(const ProxyHeader& header) {
-    const auto& bytes = header.sourceBytes();
-    uint32_t key = 0;
-    if (header.source() == ProxyHeader::Source::IPv4) {
-        std::memcpy(&key, bytes.data(), 4);
-        return key;
-    }
-    static const uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    if (std::memcmp(bytes.data(), kMappedPrefix, sizeof kMappedPrefix) == 0) {
-        std::memcpy(&key, bytes.data() + 12, 4);
-        return key;
-    }
-    uint32_t high = 0;
-    std::memcpy(&high, bytes.data(), 4);
-    std::memcpy(&key, bytes.data() + 4, 4);
-    return key ^ high;
-}
-
-}  // namespace
 
 void ServerSocket::setProxyTrust(ProxyTrust trust) {
     AutoLock guard(lock_);
@@ -43,7 +16,8 @@ bool ServerSocket::isTrustedProxy(const std::string& peerAddress) const {
 }
 
 bool ServerSocket::admitCarried(Session& session, const ProxyHeader& header) {
-    const uint32_t key = addressKey(header);
+    // Keyed as a direct peer would be: a carried IPv4-mapped address reads as plain IPv4.
+    const std::string key = header.sourceText();
     AutoLock guard(lock_);
     auto found = perAddress_.find(key);
     if (found != perAddress_.end() && found->second >= activeLimits_.effectivePerAddress()) {

@@ -103,7 +103,7 @@ class Session {
     ArrivalPlace headPlace;   // waiting for its first request (I-O thread)
     ArrivalPlace idlePlace;   // idle keep-alive (under the socket's lock)
     bool idleNoted = false;   // what the I-O thread last told that list
-    uint32_t peerKey = 0;     // the peer's IPv4 address, for the per-address count
+    std::string peerKey;      // what the per-address count knows the peer by
     bool peerCounted = true;  // whether peerKey holds a place in that count
 
   protected:

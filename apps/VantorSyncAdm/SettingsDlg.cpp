@@ -7,6 +7,7 @@
 #include "apps/VantorSyncAdm/SyncConnection.h"
 #include "apps/VantorSyncAdm/TextManager.h"
 #include "config/ByteStream.h"
+#include "config/ListenAddresses.h"
 
 int SettingsDlg::templateId() const {
     return DialogId::kSettings;
@@ -27,6 +28,7 @@ void SettingsDlg::onInit(DialogView& view) {
                  formatNumber(static_cast<int32_t>(values.commonWhitelistMaxSize)));
     view.setText(kTrainingDbMaxSize, formatNumber(values.commonTrainingDbMaxSize));
     view.setText(kPort, formatNumber(values.port));
+    view.setText(kListenAddresses, values.listenAddresses);
     view.setText(kLogFileLifetime, formatNumber(values.logFileLifetime));
     view.setUpDownRange(kLifetimeUpDown, kLifetimeMinimum, kLifetimeMaximum);
 }
@@ -114,6 +116,14 @@ void SettingsDlg::onOk() {
         view_->setFocus(kPort);
         return;
     }
+    std::vector<std::string> addresses;
+    std::string why;
+    if (!ListenAddresses::parse(view_->text(kListenAddresses), addresses, why)) {
+        showError(context_.texts.getString(StringId::kListenAddressesInvalid) + "\n" + why);
+        view_->setFocus(kListenAddresses);
+        return;
+    }
+    values.listenAddresses = ListenAddresses::join(addresses);
     settings_.setValues(values);
 
     std::shared_ptr<SyncObject> sync;

@@ -16,6 +16,7 @@ class SettingsDlg : public DialogLogic {
         kTrainingDbMaxSize = 1022,
         kClearTrainingDb = 1004,
         kPort = 1025,
+        kListenAddresses = 1038,
         kAccessRights = 1009,
         kLogEnabled = 1014,
         kLogFileLifetime = 1015,

@@ -32,6 +32,9 @@ const std::map<int, std::string>& builtInStrings() {
          "at addresses not listed get no rights and the default rights are not used."},
         {StringId::kConfigUnreadable,
          "The service's configuration cannot be edited because it could not be read:"},
+        {StringId::kListenAddressesInvalid,
+         "The server listens on numeric IPv4 or IPv6 addresses, separated by commas (for "
+         "example 0.0.0.0, ::)."},
         {StringId::kAbout, "About"},
     };
     return strings;

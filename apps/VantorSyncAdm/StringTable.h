@@ -26,6 +26,7 @@ constexpr int kServiceUnreachable = 145;
 constexpr int kNotPermitted = 146;
 constexpr int kAccessNoteWithAddresses = 147;
 constexpr int kConfigUnreadable = 148;
+constexpr int kListenAddressesInvalid = 149;
 constexpr int kAbout = 32772;
 }  // namespace StringId
 

@@ -29,6 +29,8 @@ const char* const kCtlUsage =
     "                       per problem, exit 0 only when sound\n"
     "  restore DIR          verify DIR, then replace the live data with it (the old files\n"
     "                       are kept aside); clients resynchronise from then on\n"
+    "  listen [ADDRESS...]  print the addresses the sync server listens on, or set them\n"
+    "                       (numeric IPv4/IPv6, such as 0.0.0.0 ::); used from its next start\n"
     "\n"
     "  --help, --version    print this text or the version and exit\n"
     "\n"
@@ -130,6 +132,12 @@ CtlArguments parseCtlArguments(const std::vector<std::string>& arguments) {
         result.action = withFolder->second;
         if (words.size() == 2)
             result.file = words[1];
+        return result;
+    }
+    if (words[0] == "listen") {
+        result.action = words.size() == 1 ? Action::ListenShow : Action::ListenSet;
+        for (size_t i = 1; i < words.size(); ++i)
+            result.listen += (i > 1 ? "," : "") + words[i];
         return result;
     }
     if (words[0] != "config")

@@ -27,6 +27,8 @@ struct CtlArguments {
         Backup,
         Verify,
         Restore,
+        ListenShow,
+        ListenSet,
     };
 
     Action action = Action::Help;
@@ -36,6 +38,8 @@ struct CtlArguments {
     std::string file;
     // The addresses and prefixes of "trusted-proxies set" (none: trust no proxy).
     std::vector<std::string> proxies;
+    // The addresses of "listen ADDRESS...", joined by commas.
+    std::string listen;
     ManagementBus::BusKind bus = ManagementBus::BusKind::System;
     // Set when the arguments make no sense; then nothing else is to be trusted.
     std::string error;

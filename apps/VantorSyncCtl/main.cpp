@@ -12,6 +12,7 @@
 #include "apps/VantorSyncCtl/CtlTransfer.h"
 #include "backup/BackupVerify.h"
 #include "com/VantorSyncProxy.h"
+#include "config/ListenAddresses.h"
 #include "config/Settings.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
@@ -51,27 +52,59 @@ int32_t readLittleEndian32(const std::vector<uint8_t>& bytes, size_t offset) {
     return static_cast<int32_t>(value);
 }
 
-// The trusted proxies travel inside the configuration text, as the console's settings do:
-// read it, change the one value, and put the whole text back for the service to check.
-int trustedProxies(const CtlArguments& arguments, VantorSyncProxy& service) {
+// A setting changed from here travels inside the configuration text, as the console's
+// settings do: read the text, change the one value, and put the whole text back for the
+// service to check; the rest passes through unchanged.
+bool readServiceConfig(VantorSyncProxy& service, Settings& settings) {
     const std::vector<uint8_t> bytes = service.Config();
-    Settings settings;
     std::string why;
-    if (!settings.applyText(std::string(bytes.begin(), bytes.end()), Settings::Check::Parsed,
+    if (!settings.applyText(std::string(bytes.begin(), bytes.end()), Settings::Check::Complete,
                             Settings::ListReading::Replace, why)) {
-        return reportFailure("the service's configuration cannot be read: " + why);
+        reportFailure("the service's configuration cannot be read: " + why);
+        return false;
     }
+    return true;
+}
+
+void putServiceConfig(VantorSyncProxy& service, Settings& settings, const SettingsData& values) {
+    settings.setValues(values);
+    const std::string text = settings.configText();
+    service.Config(std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+int trustedProxies(const CtlArguments& arguments, VantorSyncProxy& service) {
+    Settings settings;
+    if (!readServiceConfig(service, settings))
+        return 1;
     SettingsData values = settings.getValues();
     if (arguments.action == Action::ProxiesSet) {
         std::string joined;
         for (const std::string& proxy : arguments.proxies)
             joined += proxy + " ";
         values.trustedProxies = TrustedProxies::normalised(joined);
-        settings.setValues(values);
-        const std::string text = settings.configText();
-        service.Config(std::vector<uint8_t>(text.begin(), text.end()));
+        putServiceConfig(service, settings, values);
     }
     std::printf("%s\n", values.trustedProxies.c_str());
+    return 0;
+}
+
+int performListen(const CtlArguments& arguments, VantorSyncProxy& service) {
+    Settings settings;
+    if (!readServiceConfig(service, settings))
+        return 1;
+    SettingsData values = settings.getValues();
+    if (arguments.action == Action::ListenShow) {
+        std::printf("%s\n", values.listenAddresses.c_str());
+        return 0;
+    }
+    std::vector<std::string> addresses;
+    std::string why;
+    if (!ListenAddresses::parse(arguments.listen, addresses, why))
+        return reportFailure(why);
+    values.listenAddresses = ListenAddresses::join(addresses);
+    putServiceConfig(service, settings, values);
+    std::printf("listen addresses: %s (used from the sync server's next start)\n",
+                values.listenAddresses.c_str());
     return 0;
 }
 
@@ -184,6 +217,9 @@ int perform(const CtlArguments& arguments, VantorSyncProxy& service) {
         case Action::Verify:
             return reportProblems("live data folder",
                                   callLong<std::vector<std::string>>(service, "Verify", ""));
+        case Action::ListenShow:
+        case Action::ListenSet:
+            return performListen(arguments, service);
         case Action::Help:
         case Action::Version:
             break;

@@ -33,6 +33,7 @@ if(TARGET vs_service)
         ${dir}/ClientTracker.cpp
         ${dir}/ServiceMetrics.cpp
         ${dir}/ServiceState.cpp
+        ${dir}/ListenChoice.cpp
     )
     target_link_libraries(vs_module PUBLIC vs_host vs_service vs_management_interface
                           vs_management_bus)

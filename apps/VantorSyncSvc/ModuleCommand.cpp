@@ -27,6 +27,7 @@ int firstSwitchOf(const std::string& commandLine, std::initializer_list<const ch
 
 const char* const kServiceUsage =
     "Usage: VantorSyncSvc [-Service | -RegServer | -UnregServer | -Foreground] [-Metrics=ADDRESS]\n"
+    "                     [-Listen=ADDRESSES]\n"
     "The Mailvane synchronization server: HTTP sync port, management on D-Bus.\n"
     "\n"
     "  -Service       install as the systemd service VantorSyncSvc (run as root)\n"
@@ -35,6 +36,9 @@ const char* const kServiceUsage =
     "  -Foreground    run now, without registration, until stopped\n"
     "  -Metrics=HOST:PORT\n"
     "                 serve Prometheus metrics on HOST:PORT (also $VANTORSYNC_METRICS)\n"
+    "  -Listen=ADDRESS[,ADDRESS...]\n"
+    "                 listen on these IPv4/IPv6 addresses for this run instead of the\n"
+    "                 listen_addresses setting (sockets from systemd take precedence)\n"
     "  --help, --version\n"
     "\n"
     "Without a switch the registration decides how the program runs. Environment:\n"

@@ -2,30 +2,21 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "apps/VantorSyncSvc/SyncService.h"
 
 namespace ServiceState {
 
 std::string serverStateLine(SyncService& service) {
-    int port = service.getValues().port;
-    char line[512];
+    const std::string folder = "VantorSyncSvc: data folder " + service.dataFolder();
     if (service.isRunning()) {
-        std::snprintf(line, sizeof line, "VantorSyncSvc: data folder %s, listening on port %d",
-                      service.dataFolder().c_str(), port);
-    } else if (!SyncService::isUsablePort(port)) {
-        std::snprintf(line, sizeof line,
-                      "VantorSyncSvc: data folder %s, HTTP server not started: port %d is "
-                      "outside 1-65535; sync is not served",
-                      service.dataFolder().c_str(), port);
-    } else {
-        std::snprintf(line, sizeof line,
-                      "VantorSyncSvc: data folder %s, HTTP server not started: port %d could not "
-                      "be bound (in use or not permitted); sync is not served",
-                      service.dataFolder().c_str(), port);
+        return folder + ", listening on port " + std::to_string(service.listeningPort()) + " (" +
+               service.listenDescription() +
+               (service.hasInheritedListeners() ? "; sockets from systemd" : "") + ")";
     }
-    return line;
+    const std::string failure = service.serverFailure();
+    if (failure.empty())
+        return folder + ", HTTP server stopped; sync is not served";
+    return folder + ", HTTP server not started: " + failure + "; sync is not served";
 }
 
 BusNameProblem classifyBusError(const std::string& errorName, const std::string& message) {

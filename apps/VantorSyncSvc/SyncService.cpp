@@ -129,6 +129,15 @@ int SyncService::listeningPort() {
     return running_ ? port_ : 0;
 }
 
+std::string SyncService::listenDescription() const {
+    return ListenAddresses::join(socket_.listeningOn());
+}
+
+std::string SyncService::serverFailure() {
+    AutoLock lock(mainLock_);
+    return serverFailure_;
+}
+
 bool SyncService::startServer() {
     AutoLock lock(mainLock_);
     server_.start();
@@ -136,18 +145,26 @@ bool SyncService::startServer() {
     socket_.setProxyTrust(
         [this](const std::string& peer) { return settings_.isTrustedProxy(peer); });
     SettingsData values = getValues();
+    std::vector<std::string> addresses;
+    const bool inherited = socket_.hasInheritedListeners();
+    serverFailure_.clear();
     // A port outside the TCP range must not wrap around to some other port, and port 0
     // (also what a text without digits reads as) would listen on one the system picks.
-    if (!isUsablePort(values.port)) {
-        server_.stop();
-        Metrics::instance().setSyncServing(false);
-        return false;
-    }
-    if (socket_.start(static_cast<uint16_t>(values.port), kHttpSessionKind, &server_)) {
-        running_ = true;
-        port_ = values.port;
-        Metrics::instance().setSyncServing(true);
-        return true;
+    if (!inherited && !isUsablePort(values.port))
+        serverFailure_ = "port " + std::to_string(values.port) + " is outside " + kPortRangeText;
+    else if (!inherited && !listenOverride_.empty())
+        addresses = listenOverride_;
+    else if (!inherited)
+        ListenAddresses::parse(values.listenAddresses, addresses, serverFailure_);
+    if (serverFailure_.empty()) {
+        if (socket_.start(addresses, static_cast<uint16_t>(values.port), kHttpSessionKind,
+                          &server_)) {
+            running_ = true;
+            port_ = socket_.port();
+            Metrics::instance().setSyncServing(true);
+            return true;
+        }
+        serverFailure_ = socket_.startError();
     }
     server_.stop();
     Metrics::instance().setSyncServing(false);

@@ -40,6 +40,23 @@ class SyncService {
     bool stopServer();
     // The port the HTTP server listens on while running; 0 otherwise.
     int listeningPort();
+    // Sockets systemd listens on for the service (VantorSyncSvc.socket). While there are
+    // any, the server serves exactly these, and the port and listen addresses of the
+    // settings are kept but not used; a stop leaves them open. Only before startup.
+    void useInheritedListeners(const std::vector<int>& sockets) {
+        socket_.useInheritedListeners(sockets);
+    }
+    bool hasInheritedListeners() const { return socket_.hasInheritedListeners(); }
+    // Addresses from the command line (-Listen=) that replace the settings' for this run;
+    // config.xml keeps its own. Only before startup.
+    void overrideListenAddresses(const std::vector<std::string>& addresses) {
+        AutoLock lock(mainLock_);
+        listenOverride_ = addresses;
+    }
+    // Where the server listens while running ("127.0.0.1:17080, [::1]:17080").
+    std::string listenDescription() const;
+    // Why the last start of the HTTP server failed; empty after a good start.
+    std::string serverFailure();
 
     // With shared given, a pull answered with the full snapshot gets the one snapshot
     // shared by all such answers in *shared, and responseBody stays empty.
@@ -122,6 +139,8 @@ class SyncService {
     ServerSocket socket_;
     bool running_ GUARDED_BY(mainLock_) = false;
     int port_ GUARDED_BY(mainLock_) = 0;
+    std::string serverFailure_ GUARDED_BY(mainLock_);
+    std::vector<std::string> listenOverride_ GUARDED_BY(mainLock_);
     CommonWhitelist whitelist_;
     CommonTrainingDb trainingDb_;
     SnapshotCache whitelistSnapshot_;

@@ -60,12 +60,8 @@ void VantorSync::Enabled(const int32_t& value) {
             return;
         const bool started = service.startServer();
         ServiceEvents::notifyStatus(ServiceState::serverStateLine(service));
-        if (!started) {
-            const int port = service.getValues().port;
-            fail("The sync server could not be started: port " + std::to_string(port) +
-                 (SyncService::isUsablePort(port) ? " could not be bound (in use or not permitted)"
-                                                  : " is outside 1-65535"));
-        }
+        if (!started)
+            fail("The sync server could not be started: " + service.serverFailure());
     });
 }
 

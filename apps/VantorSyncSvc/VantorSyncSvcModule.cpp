@@ -12,6 +12,7 @@
 
 #include "BuildInfo.h"
 #include "apps/VantorSyncSvc/IdleMonitor.h"
+#include "apps/VantorSyncSvc/ListenChoice.h"
 #include "apps/VantorSyncSvc/ManagementEndpoint.h"
 #include "apps/VantorSyncSvc/Registration.h"
 #include "apps/VantorSyncSvc/ServiceEvents.h"
@@ -20,6 +21,7 @@
 #include "apps/VantorSyncSvc/StopSignals.h"
 #include "apps/VantorSyncSvc/SyncService.h"
 #include "apps/VantorSyncSvc/SystemAccount.h"
+#include "config/ListenAddresses.h"
 #include "config/SystemDataFolder.h"
 #include "platform/Event.h"
 #include "platform/FileLimit.h"
@@ -98,6 +100,14 @@ std::string currentProgramPath() {
 int CVantorSyncSvcModule::run(const std::string& commandLine) {
     ModuleCommand command = chooseModuleCommand(commandLine);
     metricsAddress_ = ServiceMetrics::requestedAddress(commandLine);
+    std::string listenText;
+    if (ListenChoice::requestedAddresses(commandLine, listenText)) {
+        std::string why;
+        if (!ListenAddresses::parse(listenText, listenAddresses_, why)) {
+            std::fprintf(stderr, "VantorSyncSvc: -Listen=: %s\n", why.c_str());
+            return 2;
+        }
+    }
     switch (command) {
         case ModuleCommand::Help:
             std::printf("%s", kServiceUsage);
@@ -204,6 +214,11 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
         return 2;
     }
     service.setDataFolder(folder);
+    std::vector<std::string> notes;
+    service.useInheritedListeners(ListenChoice::takeSystemdSockets(notes));
+    service.overrideListenAddresses(listenAddresses_);
+    for (const std::string& note : notes)
+        ServiceEvents::logEvent("VantorSyncSvc: " + note, !serviceMode);
     if (!service.startup())
         return 2;  // no shutdown: it would save over the files that could not be read
     std::string state = ServiceState::serverStateLine(service);
@@ -221,6 +236,13 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
     }
     std::fflush(stdout);
     reportMalformedAccessEntries(service, !serviceMode);
+    if (service.hasInheritedListeners()) {
+        ServiceEvents::logEvent(
+            "VantorSyncSvc: serving the sockets systemd listens on (VantorSyncSvc.socket); the "
+            "port and listen_addresses settings are kept but not used while it does: change "
+            "where it listens with \"systemctl edit VantorSyncSvc.socket\"",
+            !serviceMode);
+    }
 
     // The idle monitor's time-out reaches the endpoint, so the monitor is always
     // destroyed before the endpoint. Client counts arrive only from the endpoint's
@@ -275,7 +297,8 @@ int CVantorSyncSvcModule::runServer(ServerMode mode, ManagementBus::BusKind bus)
         ServiceEvents::logEvent(
             service.reloadConfig(why)
                 ? "VantorSyncSvc: configuration read again from " + path +
-                      "; a new port and log settings take effect at the next start"
+                      "; a new port, listen addresses and log settings take effect at the next "
+                      "start"
                 : "VantorSyncSvc: configuration not read again from " + path + ": " + why +
                       "; the settings are unchanged",
             !serviceMode);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "apps/VantorSyncSvc/ModuleCommand.h"
 #include "com/ManagementBus.h"
@@ -29,6 +30,8 @@ class CVantorSyncSvcModule {
 
     // Where the metrics listener goes; empty: no metrics.
     std::string metricsAddress_;
+    // Addresses of -Listen=, which replace the settings' for this run; empty: the settings.
+    std::vector<std::string> listenAddresses_;
 };
 
 // The service program's own path, as the registration files name it.

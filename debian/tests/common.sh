@@ -11,6 +11,8 @@ TMP=${AUTOPKGTEST_TMP:-$(mktemp -d)}
 export DEBIAN_FRONTEND=noninteractive
 
 fail() {
+    # A looping client left running would hold the test's output open.
+    [ -z "${CLIENT_LOOP:-}" ] || touch "$TMP/loop-stop"
     echo "FAIL: $*" >&2
     echo "--- systemctl status $UNIT" >&2
     systemctl status --no-pager "$UNIT" >&2 2>&1 || true
@@ -106,3 +108,34 @@ as() {
 }
 
 files_not_0600() { find "$DATA" -type f ! -perm 0600 -printf '%m %p\n'; }
+
+# start_client_loop, then expect_no_refusal WHEN: a client that opens a new connection for
+# each /version request in the background, and the check that none was refused.
+start_client_loop() {
+    rm -f "$TMP/loop-stop" "$TMP/loop-result"
+    (
+        refused=0 answered=0 other=0
+        while [ ! -e "$TMP/loop-stop" ]; do
+            rc=0
+            curl -s --max-time 10 -o /dev/null "http://127.0.0.1:$PORT/version" || rc=$?
+            case $rc in
+                0) answered=$((answered + 1)) ;;
+                7) refused=$((refused + 1)) ;;  # curl: could not connect
+                *) other=$((other + 1)) ;;
+            esac
+        done
+        echo "$refused $answered $other" > "$TMP/loop-result"
+    ) < /dev/null > /dev/null 2>&1 &
+    CLIENT_LOOP=$!
+    sleep 1
+}
+
+expect_no_refusal() {
+    touch "$TMP/loop-stop"
+    wait "$CLIENT_LOOP"
+    local refused answered other
+    read -r refused answered other < "$TMP/loop-result"
+    echo "$1: $answered answered, $refused refused, $other closed without an answer"
+    expect "connections refused $1" "$refused" 0
+    [ "$answered" -gt 0 ] || fail "the looping client got no answer at all"
+}

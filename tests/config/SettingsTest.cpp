@@ -73,11 +73,14 @@ TEST_F(SettingsFile, SaveAndLoadRoundTripAllValues) {
     values.logFileLifetime = 1;
     values.defaultAcl = {false, true};
     values.trustedProxies = "10.0.0.1 fd00::/8";
+    values.listenAddresses = "127.0.0.1, ::1";
     settings.setValues(values);
     settings.setAccessList({{"h1", {true, true}}});
     std::string path = folder.file("config.xml");
     ASSERT_TRUE(settings.saveFile(path));
     EXPECT_NE(readBytes(path).find("<common_whitelist_max_size>-1294967296<"), std::string::npos);
+    EXPECT_NE(readBytes(path).find("  <port>-5</port>\r\n  <listen_addresses>127.0.0.1, ::1<"),
+              std::string::npos);
 
     Settings fresh;
     ASSERT_TRUE(fresh.loadFile(path));
@@ -240,6 +243,26 @@ TEST_F(SettingsFile, FailedLoadKeepsValuesReadBeforeTheError) {
 TEST_F(SettingsFile, EmptyElementDoesNotTakeEarlierText) {
     ASSERT_TRUE(loadConfig("<port>8080</port><log_file_lifetime></log_file_lifetime>"));
     EXPECT_EQ(settings.getValues().logFileLifetime, 0);
+}
+
+// Whatever a file holds there is written back as text that reads the same (and, when it
+// names no address, is still refused).
+TEST_F(SettingsFile, ListenAddressesAreKeptAsWellFormedText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\r\n\t127.0.0.1,\r\n\t::1 ", "127.0.0.1,   ::1"},
+        {"::1\x01\xc3\xa9&amp;<!---->", "::1????amp;"},
+        {"", ""},
+    };
+    for (const auto& [text, kept] : cases) {
+        ASSERT_TRUE(loadConfig("<listen_addresses>" + text + "</listen_addresses>"));
+        EXPECT_EQ(settings.getValues().listenAddresses, kept);
+        std::string path = folder.file("config.xml");
+        ASSERT_TRUE(settings.saveFile(path));
+        EXPECT_EQ(independentXmlVerdict(path), "ok");
+        Settings fresh;
+        ASSERT_TRUE(fresh.loadFile(path));
+        EXPECT_EQ(fresh.getValues().listenAddresses, kept);
+    }
 }
 
 TEST_F(SettingsFile, RightsForHostByExactName) {

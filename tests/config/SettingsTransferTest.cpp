@@ -104,6 +104,13 @@ TEST_F(ConfigTransfer, RefusedTextChangesNothingAndSaysWhy) {
         {"<config><port>65536</port></config>", "port \"65536\" is outside 1-65535"},
         {"<config><port>-5</port></config>", "port \"-5\" is outside 1-65535"},
         {"<config><port>abc</port></config>", "port \"abc\" is outside 1-65535"},
+        {"<config><listen_addresses>127.1</listen_addresses></config>",
+         "listen address \"127.1\" is not a numeric IPv4 or IPv6 address"},
+        {"<config><listen_addresses>::1, localhost</listen_addresses></config>",
+         "\"localhost\" is not a numeric"},
+        {"<config><listen_addresses>fd00::1 fd00:0::1</listen_addresses></config>",
+         "\"fd00:0::1\" is listed twice"},
+        {"<config><listen_addresses> </listen_addresses></config>", "no listen address"},
         {" \r\n", "empty"},
     };
     const AccessList list{{"kept", {true, false}}};
@@ -129,6 +136,14 @@ TEST_F(ConfigTransfer, RefusedTextChangesNothingAndSaysWhy) {
         std::string refusal;
         EXPECT_TRUE(service.importConfig(stream, refusal)) << refusal;
         EXPECT_EQ(service.getValues().port, port);
+    }
+    for (const char* addresses : {"0.0.0.0, ::", "127.0.0.1,::1", "fd00::1 10.0.0.1"}) {
+        std::string text =
+            std::string("<config><listen_addresses>") + addresses + "</listen_addresses></config>";
+        MemoryByteStream stream(bytesOf(text));
+        std::string refusal;
+        EXPECT_TRUE(service.importConfig(stream, refusal)) << refusal;
+        EXPECT_EQ(service.getValues().listenAddresses, addresses);
     }
 }
 

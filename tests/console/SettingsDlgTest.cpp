@@ -74,6 +74,31 @@ TEST_F(SettingsDlgTest, FailuresWhileOpeningCloseTheDialog) {
     }
 }
 
+TEST_F(SettingsDlgTest, ListenAddressesAreShownCheckedAndSentAsOneList) {
+    EXPECT_EQ(open().text(S::kListenAddresses), "0.0.0.0");
+    const std::pair<const char*, const char*> refused[] = {
+        {"", "no listen address"},
+        {"0.0.0.0, example.org", "\"example.org\""},
+        {"::1 0:0::1", "listed twice"},
+    };
+    for (const auto& [typed, why] : refused) {
+        FakeDialogView& settings = open();
+        settings.type(S::kListenAddresses, typed);
+        settings.click(kIdOk);
+        EXPECT_FALSE(settings.ended()) << typed;
+        EXPECT_EQ(settings.focusedControl(), S::kListenAddresses);
+        EXPECT_NE(errorTexts().back().find(why), std::string::npos) << errorTexts().back();
+    }
+    EXPECT_TRUE(service.putConfigs.empty());
+    FakeDialogView& settings = open();
+    settings.type(S::kListenAddresses, " 127.0.0.1,fd00:0::1  ::1");
+    settings.click(kIdOk);
+    EXPECT_EQ(settings.result(), 1);
+    Settings sent;
+    lastSent(sent);
+    EXPECT_EQ(sent.getValues().listenAddresses, "127.0.0.1, fd00::1, ::1");
+}
+
 TEST_F(SettingsDlgTest, PortsOutsideTheTcpRangeAreRefusedWithTheRange) {
     FakeDialogView& settings = open();
     for (const char* port : {"0", "65536", "70000", "-5", "abc"}) {

@@ -45,6 +45,10 @@ TEST(CtlArgumentsTest, CommandsAndTheirFiles) {
     EXPECT_EQ(proxies.proxies, (std::vector<std::string>{"10.0.0.1", "fd00::/8"}));
     EXPECT_EQ(parse({"export", "-"}).action, Action::Export);
     EXPECT_EQ(parse({"import", "/tmp/x.jsonl"}).file, "/tmp/x.jsonl");
+    EXPECT_EQ(parse({"listen"}).action, Action::ListenShow);
+    CtlArguments listen = parse({"listen", "127.0.0.1", "::1"});
+    EXPECT_EQ(listen.action, Action::ListenSet);
+    EXPECT_EQ(listen.listen, "127.0.0.1,::1");
     EXPECT_EQ(parse({"status", "--help"}).action, Action::Help);
     EXPECT_EQ(parse({"--version", "status"}).action, Action::Version);
     const struct {

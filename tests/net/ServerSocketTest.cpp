@@ -1,10 +1,13 @@
+#include <arpa/inet.h>
 #include <dirent.h>
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "net/ListenSockets.h"
 #include "tests/net/ServerFixture.h"
 
 namespace {
@@ -183,6 +186,52 @@ TEST_F(ServerTest, PortInUseFailsAndLeavesNoThread) {
     TestClient client(port);
     ASSERT_TRUE(client.send(versionRequest()));
     EXPECT_EQ("1.0", client.readResponse().body);
+}
+
+TEST_F(ServerTest, ListenAddressesThatCannotAllBeBoundStartNothing) {
+    const int threadsBefore = threadCount();
+    const struct {
+        std::vector<std::string> addresses;
+        const char* why;
+    } cases[] = {
+        {{"::1", "0.0.0.0"}, "could not be bound at 0.0.0.0 ("},  // the fixture holds it
+        {{"::1", "::1"}, "could not be bound at ::1 ("},
+        {{"fe80::1%nosuchif0"}, "zone names no interface"},
+        {{}, "no address"},
+    };
+    for (const auto& refused : cases) {
+        ServerSocket second;
+        EXPECT_FALSE(second.start(refused.addresses, port, ServerSocket::kHttpSession, &server));
+        EXPECT_NE(second.startError().find(refused.why), std::string::npos) << second.startError();
+        EXPECT_FALSE(second.isStarted());
+        EXPECT_EQ(threadsBefore, threadCount());
+    }
+    // Nothing of a failed start stays bound: ::1 on this port is free again.
+    ServerSocket third;
+    ASSERT_TRUE(third.start({"::1"}, port, ServerSocket::kHttpSession, &server));
+    EXPECT_EQ(third.listeningOn(), std::vector<std::string>{"[::1]:" + std::to_string(port)});
+}
+
+TEST(ListenSocketsTest, PeerTextHasOneSpellingPerClient) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"10.1.2.3", "10.1.2.3"},
+        {"::ffff:10.1.2.3", "10.1.2.3"},  // IPv4 through a dual-stack socket
+        {"fd00::2", "fd00::2"},
+        {"::1", "::1"},
+    };
+    for (const auto& [address, text] : cases) {
+        sockaddr_storage peer{};
+        if (std::string(address).find(':') == std::string::npos) {
+            auto& v4 = reinterpret_cast<sockaddr_in&>(peer);
+            v4.sin_family = AF_INET;
+            ASSERT_EQ(inet_pton(AF_INET, address, &v4.sin_addr), 1);
+        } else {
+            auto& v6 = reinterpret_cast<sockaddr_in6&>(peer);
+            v6.sin6_family = AF_INET6;
+            ASSERT_EQ(inet_pton(AF_INET6, address, &v6.sin6_addr), 1);
+        }
+        EXPECT_EQ(ListenSockets::peerText(peer), text) << address;
+    }
 }
 
 TEST_F(ServerTest, ExpectContinueGetsTheInterimResponseBeforeTheBody) {

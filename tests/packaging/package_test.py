@@ -24,6 +24,7 @@ SERVER_FILES = {
     "./usr/sbin/VantorSyncSvc",
     "./usr/bin/VantorSyncCtl",
     "./lib/systemd/system/VantorSyncSvc.service",
+    "./lib/systemd/system/VantorSyncSvc.socket",
     "./usr/share/dbus-1/system-services/com.mailvane.VantorSyncSvc.service",
     "./usr/share/dbus-1/system.d/com.mailvane.VantorSyncSvc.conf",
     "./usr/lib/sysusers.d/vantorsync.conf",
