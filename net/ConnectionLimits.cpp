@@ -1,7 +1,9 @@
 #include "net/ConnectionLimits.h"
 
+#include <arpa/inet.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -57,4 +59,14 @@ ConnectionLimits ConnectionLimits::fromEnvironment() {
         value < 1e9)
         limits.maxConnectionsPerAddress = static_cast<uint32_t>(value);
     return limits;
+}
+
+std::string ConnectionLimits::addressShare(const std::string& peer) {
+    in6_addr address{};
+    if (peer.find(':') == std::string::npos || ::inet_pton(AF_INET6, peer.c_str(), &address) != 1)
+        return peer;
+    std::fill(address.s6_addr + 8, address.s6_addr + 16, uint8_t(0));
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, &address, text, sizeof text);
+    return std::string(text) + "/64";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // What one server grants its clients: how long a request may stall, how many bytes
 // all connections together may hold in buffers, how many header fields a request
@@ -43,4 +44,9 @@ struct ConnectionLimits {
     // VANTORSYNC_MIN_DRAIN_RATE (bytes per second). A value that
     // is not a positive number is ignored.
     static ConnectionLimits fromEnvironment();
+
+    // What the per-address cap counts a peer by, from its address text: an IPv4 address as
+    // it is, an IPv6 address by its /64, the usual share of one site, so that a client
+    // cannot take a fresh share with each address of its network.
+    static std::string addressShare(const std::string& peer);
 };

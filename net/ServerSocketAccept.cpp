@@ -76,8 +76,9 @@ bool ServerSocket::acceptOne(int listening) {
     const std::string peerText = ListenSockets::peerText(peer);
     // Asked before the lock: the answer may come from the configuration's own lock.
     const bool fromProxy = isTrustedProxy(peerText);
+    const std::string share = ConnectionLimits::addressShare(peerText);
     AutoLock guard(lock_);
-    if (!admitLocked(peerText, fromProxy)) {
+    if (!admitLocked(share, fromProxy)) {
         // Closed at once rather than left waiting in the backlog: the client learns
         // straight away that it has to come back later.
         ::close(socket);
@@ -94,11 +95,11 @@ bool ServerSocket::acceptOne(int listening) {
     sessionsById_[registered->sessionId()] = registered;
     sessionsBySocket_[socket] = std::move(session);
     ++nextSessionId_;
-    registered->peerKey = peerText;
+    registered->peerKey = share;
     // A proxy's connections count under the clients they carry, once their headers say who.
     registered->peerCounted = !fromProxy;
     if (!fromProxy)
-        ++perAddress_[peerText];
+        ++perAddress_[share];
     headsDue_.add(registered, registered->headPlace, StallWatch::nowMs());
     registered->registeredEvents = EPOLLIN;
     epoll_event event{};

@@ -16,8 +16,8 @@ bool ServerSocket::isTrustedProxy(const std::string& peerAddress) const {
 }
 
 bool ServerSocket::admitCarried(Session& session, const ProxyHeader& header) {
-    // Keyed as a direct peer would be: a carried IPv4-mapped address reads as plain IPv4.
-    const std::string key = header.sourceText();
+    // Keyed as a direct peer would be (a carried IPv4-mapped address reads as plain IPv4).
+    const std::string key = ConnectionLimits::addressShare(header.sourceText());
     AutoLock guard(lock_);
     auto found = perAddress_.find(key);
     if (found != perAddress_.end() && found->second >= activeLimits_.effectivePerAddress()) {
