@@ -165,7 +165,9 @@ TEST(TrainingDbCheckFiles, BytesPastTheAcknowledgedEndAreNamedAndCut) {
           Case{"a torn record", acknowledged + record(1, 1, {4, 5}).substr(0, 20),
                "never acknowledged"},
           Case{"damage before the end",
-               acknowledged.substr(0, 8) + le32(20000) + acknowledged.substr(12), "damaged"}}) {
+               acknowledged.substr(0, 8) + le32(20000) + acknowledged.substr(12), "damaged"},
+          Case{"a status no push writes",
+               acknowledged.substr(0, 4) + le32(0) + acknowledged.substr(8), "has the status 0"}}) {
         SCOPED_TRACE(c.name);
         writeBytes(dataPath, c.data);  // in place: the recorded end stays this file's
         std::vector<std::string> problems = CommonTrainingDb::checkFiles(dir.folder());
