@@ -9,6 +9,7 @@
 #include "http/IOB.h"
 #include "platform/AutoLock.h"
 #include "storage/DescriptorFile.h"
+#include "storage/FilesFound.h"
 #include "storage/TrainingDbOptions.h"
 
 // The common training database: message descriptors that clients push, numbered in
@@ -86,8 +87,10 @@ class CommonTrainingDb {
     // Whether the store files in folder are sound, read only: one line per problem found
     // (a file that cannot be read, a damaged or incomplete record, bytes past the last
     // acknowledged push, a history start beyond the records), none for sound files. A store
-    // writing meanwhile may make it report a commit that is only under way.
-    static std::vector<std::string> checkFiles(const std::string& folder);
+    // writing meanwhile may make it report a commit that is only under way. With found, the
+    // line about bytes a load drops at the end goes there instead of into the lines.
+    static std::vector<std::string> checkFiles(const std::string& folder,
+                                               Storage::FilesFound* found = nullptr);
     // Closes the data file with its index and saves the numbering.
     bool flush();
     // Makes every accepted descriptor durable (data synced, index saved); reopens the

@@ -11,6 +11,7 @@
 #include "http/IOB.h"
 #include "platform/AtomicFile.h"
 #include "platform/AutoLock.h"
+#include "storage/FilesFound.h"
 #include "storage/OrderedKeySet.h"
 #include "storage/WhitelistChange.h"
 #include "storage/WhitelistHistory.h"
@@ -102,8 +103,9 @@ class CommonWhitelist {
     // Whether the store files in folder are sound, read only: one line per problem found
     // (a file that cannot be read, a torn append a load would cut, files that disagree),
     // none for sound files. A store writing meanwhile may make it report an append that is
-    // only under way.
-    static std::vector<std::string> checkFiles(const std::string& folder);
+    // only under way. With found, that append's line goes there instead of into the lines.
+    static std::vector<std::string> checkFiles(const std::string& folder,
+                                               Storage::FilesFound* found = nullptr);
 
     uint32_t historyBase();
     uint32_t end();

@@ -25,8 +25,12 @@ bool laterThan(uint32_t a, uint32_t b) {
 
 }  // namespace
 
-std::vector<std::string> CommonWhitelist::checkFiles(const std::string& folder) {
+std::vector<std::string> CommonWhitelist::checkFiles(const std::string& folder,
+                                                     Storage::FilesFound* found) {
     std::vector<std::string> problems;
+    Storage::FilesFound ignored;
+    Storage::FilesFound& facts = found ? *found : ignored;
+    facts = Storage::FilesFound{};
     std::string keys, history;
     if (!readWhole(folder + kKeysFileName, keys))
         problems.push_back(std::string(kKeysFileName) + ": cannot be read");
@@ -63,20 +67,36 @@ std::vector<std::string> CommonWhitelist::checkFiles(const std::string& folder) 
     const size_t count = (history.size() - 4) / WhitelistChange::kSize;
     const bool tailFits =
         history.size() == 4 + count * WhitelistChange::kSize + kHistoryTrailerSize;
-    const LoadedHistory found = findWholePart(
+    const LoadedHistory loaded = findWholePart(
         raw, raw + 4, count, tailFits ? raw + 4 + count * WhitelistChange::kSize : nullptr, folder);
-    if (found.cut) {
-        problems.push_back(std::string(kHistoryFileName) + ": bytes from offset " +
-                           std::to_string(found.image.bytes) +
-                           " on are an append that did not complete; a load drops them");
-    } else if (!found.numbered && (history.size() - 4) % WhitelistChange::kSize != 0) {
+    if (loaded.cut) {
+        const std::string line = std::string(kHistoryFileName) + ": bytes from offset " +
+                                 std::to_string(loaded.image.bytes) +
+                                 " on are an append that did not complete; a load drops them";
+        if (found)
+            found->unfinishedAppend = line;
+        else
+            problems.push_back(line);
+    } else if (!loaded.numbered && (history.size() - 4) % WhitelistChange::kSize != 0) {
         problems.push_back(std::string(kHistoryFileName) +
                            ": ends in bytes that are neither a record nor a matching trailer");
     }
+    const size_t whole =
+        loaded.cut ? size_t(loaded.image.bytes - 4) / WhitelistChange::kSize : count;
+    facts.historyBase = Storage::loadLittleEndian32(raw);
+    facts.end = facts.historyBase + uint32_t(whole);
+    // A load takes any other operation than 0 for an insert, but the store writes no other.
+    for (size_t i = 0; i < whole; ++i) {
+        const uint8_t op = raw[4 + i * WhitelistChange::kSize];
+        if (op > 1) {
+            problems.push_back(std::string(kHistoryFileName) + ": record " + std::to_string(i) +
+                               " has the operation " + std::to_string(op) + " (damaged)");
+            break;
+        }
+    }
     // Keys written by the same save as the history, or later, hold every change it shows.
-    if (!keysNumbered || !found.numbered || laterThan(found.number, keysNumber))
+    if (!keysNumbered || !loaded.numbered || laterThan(loaded.number, keysNumber))
         return problems;
-    const size_t whole = found.cut ? size_t(found.image.bytes - 4) / WhitelistChange::kSize : count;
     std::unordered_map<int64_t, bool> lastChange;
     for (size_t i = 0; i < whole; ++i) {
         const WhitelistChange change =

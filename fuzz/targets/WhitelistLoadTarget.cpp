@@ -40,7 +40,8 @@ int whitelistLoadTarget(const uint8_t* data, size_t size) {
     writeScratchFile(original + CommonWhitelist::kKeysFileName, keysBytes);
     writeScratchFile(original + CommonWhitelist::kHistoryFileName, historyBytes);
 
-    CommonWhitelist::checkFiles(original);  // any bytes: it reports, it never fails
+    Storage::FilesFound found;
+    CommonWhitelist::checkFiles(original, &found);  // any bytes: it reports, it never fails
 
     CommonWhitelist loaded;
     if (!loaded.load(original))
@@ -48,6 +49,8 @@ int whitelistLoadTarget(const uint8_t* data, size_t size) {
     const uint32_t base = loaded.historyBase();
     const uint32_t count = uint32_t(loaded.count());
     FUZZ_CHECK(loaded.end() == base + count);
+    // A backup's manifest numbers what the check counts: what a load of the files holds.
+    FUZZ_CHECK(found.historyBase == base && found.end == loaded.end());
     // The history's changes may add keys the key file lacks (a save cut between its renames).
     FUZZ_CHECK(loaded.keyCount() <= keysBytes.size() / 8 + count);
 

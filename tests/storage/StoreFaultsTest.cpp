@@ -165,7 +165,9 @@ TEST(TrainingDbCheckFiles, BytesPastTheAcknowledgedEndAreNamedAndCut) {
           Case{"a torn record", acknowledged + record(1, 1, {4, 5}).substr(0, 20),
                "never acknowledged"},
           Case{"damage before the end",
-               acknowledged.substr(0, 8) + le32(20000) + acknowledged.substr(12), "damaged"}}) {
+               acknowledged.substr(0, 8) + le32(20000) + acknowledged.substr(12), "damaged"},
+          Case{"a status no push writes",
+               acknowledged.substr(0, 4) + le32(0) + acknowledged.substr(8), "has the status 0"}}) {
         SCOPED_TRACE(c.name);
         writeBytes(dataPath, c.data);  // in place: the recorded end stays this file's
         std::vector<std::string> problems = CommonTrainingDb::checkFiles(dir.folder());
@@ -180,6 +182,20 @@ TEST(TrainingDbCheckFiles, BytesPastTheAcknowledgedEndAreNamedAndCut) {
         EXPECT_EQ(tdbPull(db, 0, newIndex), acknowledged);
         EXPECT_EQ(newIndex, 2u);
         EXPECT_TRUE(CommonTrainingDb::checkFiles(dir.folder()).empty());
+    }
+    // The options file: a length no build writes, and a history start 5 bytes into the
+    // first record (base 0, start, no shift pending, no file id).
+    writeBytes(dataPath, acknowledged);
+    const std::string optionsPath = dir.file(CommonTrainingDb::kOptionsFileName);
+    for (const Case& c :
+         {Case{"options of 7 bytes", std::string(7, '\0'), "neither 4 nor 20"},
+          Case{"a start inside a record", le32(0) + le32(5) + le32(0) + std::string(8, '\0'),
+               "which is not a record"}}) {
+        SCOPED_TRACE(c.name);
+        writeBytes(optionsPath, c.data);
+        const std::vector<std::string> problems = CommonTrainingDb::checkFiles(dir.folder());
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].find(c.problem), std::string::npos) << problems[0];
     }
 }
 

@@ -8,6 +8,8 @@
 #include <future>
 #include <thread>
 
+#include <zlib.h>
+
 #include "storage/CommonWhitelist.h"
 #include "tests/support/FaultyFileOps.h"
 #include "tests/support/FileBytes.h"
@@ -202,21 +204,34 @@ TEST(WhitelistCheckFiles, NamesWhatIsWrong) {
         ASSERT_TRUE(store.save(dir.folder()));
     }
     const std::string keysPath = dir.file(CommonWhitelist::kKeysFileName);
+    const std::string historyPath = dir.file(CommonWhitelist::kHistoryFileName);
     const std::string keys = readBytes(keysPath);
+    const std::string history = readBytes(historyPath);
     ASSERT_TRUE(CommonWhitelist::checkFiles(dir.folder()).empty());
     struct Case {
         const char* name;
         std::string keys;
+        std::string history;
         const char* problem;
     };
-    // Keys 1..4 and the 7-byte trailer: dropping key 4 or swapping two keys.
+    // Keys 1..4 and the 7-byte trailer: dropping key 4 or swapping two keys. The history's
+    // records follow its 4-byte base, each an operation byte and a key, its trailer matched.
+    std::string badOp = history;
+    badOp[4 + WhitelistChange::kSize] = 2;
+    const uint32_t crc = uint32_t(crc32_z(0, reinterpret_cast<const uint8_t*>(badOp.data()),
+                                          badOp.size() - CommonWhitelist::kHistoryTrailerSize));
+    for (int i = 0; i < 4; ++i)
+        badOp[badOp.size() - 4 + i] = char(crc >> (8 * i));
     for (const Case& c :
-         {Case{"a key missing", keys.substr(0, 24) + keys.substr(32), "disagree on 1 keys"},
+         {Case{"a key missing", keys.substr(0, 24) + keys.substr(32), history,
+               "disagree on 1 keys"},
           Case{"keys out of order", keys.substr(8, 8) + keys.substr(0, 8) + keys.substr(16),
-               "ascending"},
-          Case{"stray bytes", keys + "xy", "bytes after the last whole key"}}) {
+               history, "ascending"},
+          Case{"stray bytes", keys + "xy", history, "bytes after the last whole key"},
+          Case{"an operation no change has", keys, badOp, "has the operation 2"}}) {
         SCOPED_TRACE(c.name);
         writeBytes(keysPath, c.keys);
+        writeBytes(historyPath, c.history);
         const std::vector<std::string> problems = CommonWhitelist::checkFiles(dir.folder());
         ASSERT_FALSE(problems.empty());
         EXPECT_NE(problems[0].find(c.problem), std::string::npos) << problems[0];
