@@ -31,8 +31,7 @@ inline constexpr NamedTarget kTargets[] = {
     {"http_object", httpObjectTarget},       {"settings", settingsTarget},
     {"whitelist_load", whitelistLoadTarget}, {"trainingdb_load", trainingDbLoadTarget},
     {"whitelist_push", whitelistPushTarget}, {"trainingdb_push", trainingDbPushTarget},
-    {"proxy_header", proxyHeaderTarget},
-    {"export_reader", exportReaderTarget},
+    {"proxy_header", proxyHeaderTarget},     {"export_reader", exportReaderTarget},
 };
 
 }  // namespace Fuzz
