@@ -26,7 +26,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "support"))
 sys.path.insert(0, HERE)
 import sync_server_test  # noqa: E402
 from sync_server_test import Server  # noqa: E402
-from sync_wire import free_port, wait_until, wl_record  # noqa: E402
+from sync_wire import free_port, send_and_read, wait_until, wl_record  # noqa: E402
 from address_access_test import access_config, acl  # noqa: E402
 
 README = os.path.join(HERE, "..", "..", "README.md")
@@ -59,22 +59,7 @@ def request(path, close=True):
 
 
 def exchange(port, source, pieces):
-    """Sends the pieces one after another from source; returns all that comes back."""
-    with socket.create_connection(("127.0.0.1", port), timeout=30,
-                                  source_address=(source, 0)) as s:
-        for piece in pieces:
-            s.sendall(piece)
-        s.settimeout(1.0)
-        chunks = []
-        try:
-            while True:
-                chunk = s.recv(65536)
-                if not chunk:
-                    break
-                chunks.append(chunk)
-        except socket.timeout:
-            pass
-        return b"".join(chunks)
+    return send_and_read(port, pieces, source)
 
 
 def granted(answer):

@@ -20,7 +20,8 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from sync_wire import config_text, descriptor, free_port, http_request, wl_record  # noqa: E402
+from sync_wire import (config_text, descriptor, free_port, http_request,  # noqa: E402
+                       send_and_read, wl_record)
 
 SERVER = None  # set from argv
 
@@ -70,19 +71,7 @@ class Server:
 
     def raw(self, request_bytes):
         """Sends bytes, returns everything until the server closes or goes quiet."""
-        with socket.create_connection(("127.0.0.1", self.port), timeout=30) as s:
-            s.sendall(request_bytes)
-            s.settimeout(1.0)
-            chunks = []
-            try:
-                while True:
-                    chunk = s.recv(65536)
-                    if not chunk:
-                        break
-                    chunks.append(chunk)
-            except socket.timeout:
-                pass
-            return b"".join(chunks)
+        return send_and_read(self.port, [request_bytes])
 
 
 class ServerTest(unittest.TestCase):

@@ -70,3 +70,23 @@ def http_request(port, method, path, body=b"", headers=None, timeout=30):
         return response, response.read()
     finally:
         conn.close()
+
+
+def send_and_read(port, pieces, source="127.0.0.1"):
+    """Sends the pieces one after another from source; returns everything that comes back
+    until the server closes or goes quiet for a second."""
+    with socket.create_connection(("127.0.0.1", port), timeout=30,
+                                  source_address=(source, 0)) as s:
+        for piece in pieces:
+            s.sendall(piece)
+        s.settimeout(1.0)
+        chunks = []
+        try:
+            while True:
+                chunk = s.recv(65536)
+                if not chunk:
+                    break
+                chunks.append(chunk)
+        except socket.timeout:
+            pass
+        return b"".join(chunks)
