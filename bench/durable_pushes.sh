@@ -26,7 +26,7 @@ requests=$(python3 -c "print(min(3000000, max(10000, int(float('$pilot') * $seco
 
 ratios=()
 for round in $(seq "$rounds"); do
-    rm -rf "$work/home"
+    rm -rf "${work:?}/home"
     start_server_with_data "$work/home" 100000 100000 1
     read -r wl wl_p99 < <(run_wrk 64 "http://127.0.0.1:$port/post_wl_updates" "$here/lib/push_whitelist.lua")
     if [ "$round" = 1 ]; then
