@@ -40,11 +40,12 @@ bool writeSyncedRecord(const std::string& path, const uint8_t* record, size_t si
     std::vector<uint8_t> bytes(record, record + size);
     bytes.resize(size + 4);
     storeLittleEndian32(bytes.data() + size, crcOf(record, size));
-    bool created = true;
-    int fd = fileOps().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        fd = fileOps().open(path.c_str(), O_RDWR | O_CLOEXEC, 0);
+    // Every append overwrites the record of a file that is there; only the first creates it.
+    bool created = false;
+    int fd = fileOps().open(path.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0 && errno == ENOENT) {
+        fd = fileOps().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        created = fd >= 0;
     }
     if (fd < 0)
         return false;
