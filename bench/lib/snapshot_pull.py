@@ -129,13 +129,16 @@ def connect_and_ask(port, count):
     return socks
 
 
+def snapshot_size(port):
+    with socket.create_connection(("127.0.0.1", port)) as probe:
+        probe.sendall(REQUEST)
+        return len(read_answer(probe)[1])
+
+
 def concurrent(port, pid, clients):
     # Before any snapshot was asked for: growth counts every copy, the shared one too.
     idle = resident_kib(pid)
-    probe = socket.create_connection(("127.0.0.1", port))
-    probe.sendall(REQUEST)
-    size = len(read_answer(probe)[1])
-    probe.close()
+    size = snapshot_size(port)
     sampler = PeakSampler(pid)
     sampler.start()
     socks = connect_and_ask(port, clients)
@@ -162,10 +165,7 @@ def concurrent(port, pid, clients):
 
 
 def slow(port, pid, clients, budget_mb):
-    probe = socket.create_connection(("127.0.0.1", port))
-    probe.sendall(REQUEST)
-    size = len(read_answer(probe)[1])
-    probe.close()
+    size = snapshot_size(port)
     sampler = PeakSampler(pid)
     sampler.start()
     socks = connect_and_ask(port, clients)
