@@ -12,6 +12,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/AutoLock.h"
 #include "storage/FilesFound.h"
+#include "storage/HistoryEndRecord.h"
 #include "storage/OrderedKeySet.h"
 #include "storage/WhitelistChange.h"
 #include "storage/WhitelistHistory.h"
@@ -61,6 +62,11 @@ class CommonWhitelist {
     // maxHistory and kAppendLimit, the key file and after it the trimmed history are
     // replaced. A load applies the history to older keys, so nothing is lost meanwhile.
     bool commitPending(const std::string& folder, uint32_t maxHistory, bool appendOnly = false);
+    // Between commits, once their answers are out: records where the history file ends
+    // now, which the next append needs on the disk before it goes over the trailer, so
+    // that the append's commit has one sync to wait for instead of two. A commit that
+    // finds another end recorded records its own first, so this is never needed.
+    void recordEndAhead(const std::string& folder);
     static constexpr size_t kAppendLimit = 1 << 16;
 
     // Where the history ends now; changes made after it can be taken back with rollbackTo
@@ -168,7 +174,9 @@ class CommonWhitelist {
         std::vector<Step> steps;
         size_t needed = 0;  // steps done before the commit counts
         uint64_t offset = 0;
-        std::string appended;  // the group's records and trailer, written at offset
+        std::string appended;                 // the group's records and trailer, written at offset
+        Storage::HistoryEndRecord endBefore;  // where the file ends whole before the append
+        bool endRecorded = false;             // the side file holds endBefore already
         HistoryImage historyBefore, afterAppend, written;
         std::unique_ptr<AtomicFileWriter> keysFile, historyFile;
     };
@@ -177,6 +185,7 @@ class CommonWhitelist {
         bool touchedFiles = false;  // the failed step may have left part of itself on disk
         bool keysReplaced = false;
         HistoryImage historyEnd;
+        bool endWriteTried = false, endWritten = false;
     };
     struct LoadedHistory {
         bool numbered = false;  // ends in a whole, matching trailer (possibly after a cut)
@@ -246,6 +255,9 @@ class CommonWhitelist {
     bool committing_ GUARDED_BY(lock_) = false;
     // The files may hold changes memory does not and could not be rewritten: no pushes.
     bool unsound_ GUARDED_BY(lock_) = false;
+    // What the end record file holds, when this store wrote it since its load.
+    Storage::HistoryEndRecord endRecorded_ GUARDED_BY(lock_);
+    bool endRecordedKnown_ GUARDED_BY(lock_) = false;
     std::condition_variable_any groupEnded_;
     CriticalSection lock_;
 };

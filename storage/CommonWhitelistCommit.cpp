@@ -121,6 +121,9 @@ CommonWhitelist::CommitPlan CommonWhitelist::planCommitLocked(const std::string&
         plan.steps.push_back(Step::appendGroup);
         plan.offset = historyFile_.bytes - kHistoryTrailerSize;
         plan.appended = encodeGroupLocked(from, plan.number, plan.afterAppend);
+        plan.endBefore =
+            Storage::HistoryEndRecord{historyFile_.number, plan.offset, historyFile_.crc};
+        plan.endRecorded = endRecordedKnown_ && endRecorded_ == plan.endBefore;
     }
     uint32_t historyLimit = maxHistory;
     if (rewrite) {
@@ -171,10 +174,12 @@ CommonWhitelist::CommitOutcome CommonWhitelist::carryOut(CommitPlan& plan) {
         if (step == Step::appendGroup) {
             // The group goes over the trailer that tells where the file is whole; should
             // the append be torn, the end recorded first still tells.
-            const Storage::HistoryEndRecord before{plan.historyBefore.number, plan.offset,
-                                                   plan.historyBefore.crc};
+            if (!plan.endRecorded) {
+                outcome.endWriteTried = true;
+                outcome.endWritten = plan.endBefore.write(plan.folder + kHistoryEndFileName);
+            }
             bool cutBack = true;
-            ok = before.write(plan.folder + kHistoryEndFileName) &&
+            ok = (plan.endRecorded || outcome.endWritten) &&
                  appendToHistory(plan.folder + kHistoryFileName, plan.offset, plan.appended,
                                  cutBack);
             changed = !cutBack;
@@ -202,6 +207,10 @@ CommonWhitelist::CommitOutcome CommonWhitelist::carryOut(CommitPlan& plan) {
 bool CommonWhitelist::finishCommitLocked(const CommitPlan& plan, const CommitOutcome& outcome,
                                          uint32_t maxHistory) {
     committing_ = false;
+    if (outcome.endWriteTried) {
+        endRecorded_ = plan.endBefore;
+        endRecordedKnown_ = outcome.endWritten;
+    }
     if (plan.group)
         pending_ = false;  // a save or clear leaves a group that opened meanwhile to its commit
     groupEnded_.notify_all();
@@ -275,6 +284,27 @@ bool CommonWhitelist::commitPending(const std::string& folder, uint32_t maxHisto
     if (unsound_)
         repairFilesLocked(folder);
     return false;
+}
+
+void CommonWhitelist::recordEndAhead(const std::string& folder) {
+    Storage::HistoryEndRecord end;
+    {
+        AutoLock lock(lock_);
+        if (committing_ || unsound_ || !historyFileEndKnownLocked())
+            return;
+        end = Storage::HistoryEndRecord{historyFile_.number,
+                                        historyFile_.bytes - kHistoryTrailerSize, historyFile_.crc};
+        if (endRecordedKnown_ && endRecorded_ == end)
+            return;
+        // Nothing appends while the record is being written; pulls and pushes in memory go on.
+        committing_ = true;
+    }
+    const bool written = end.write(folder + kHistoryEndFileName);
+    AutoLock lock(lock_);
+    committing_ = false;
+    endRecorded_ = end;
+    endRecordedKnown_ = written;
+    groupEnded_.notify_all();
 }
 
 bool CommonWhitelist::save(const std::string& folder, uint32_t maxHistory) {

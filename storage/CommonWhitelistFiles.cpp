@@ -283,6 +283,7 @@ bool CommonWhitelist::load(const std::string& folder) {
     const std::string historyPath = folder + kHistoryFileName;
     removeLeftoverTemporaries(keysPath);
     removeLeftoverTemporaries(historyPath);
+    endRecordedKnown_ = false;  // the side file is as the folder holds it, not as last written
     try {
         uint32_t keysNumber = 0;
         bool keysNumbered = false;

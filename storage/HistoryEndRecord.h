@@ -15,6 +15,8 @@ struct HistoryEndRecord {
     uint64_t end = 0;     // offset at which the whole part ended
     uint32_t crc = 0;     // CRC-32 of the bytes before end
 
+    bool operator==(const HistoryEndRecord&) const = default;
+
     // False when the file is missing, short or its own check fails. Never creates it.
     static bool read(const std::string& path, HistoryEndRecord& out);
     // Overwrites the file in place and syncs it; a new file's name is synced too.

@@ -4,8 +4,11 @@
 #include <utility>
 #include <vector>
 
-PushCommitter::PushCommitter(Apply apply, Commit commit, Done done)
-    : apply_(std::move(apply)), commit_(std::move(commit)), done_(std::move(done)) {}
+PushCommitter::PushCommitter(Apply apply, Commit commit, Done done, AfterGroup afterGroup)
+    : apply_(std::move(apply)),
+      commit_(std::move(commit)),
+      done_(std::move(done)),
+      afterGroup_(std::move(afterGroup)) {}
 
 PushCommitter::~PushCommitter() {
     stop();
@@ -125,6 +128,9 @@ void PushCommitter::loop() {
             else
                 done_(std::move(push.item), push.applied && committed, push.newIndex);
         }
+        // Still in hand, so that a stop or settle waits for it too.
+        if (afterGroup_)
+            afterGroup_();
         {
             AutoLock guard(lock_);
             groupInHand_ = false;

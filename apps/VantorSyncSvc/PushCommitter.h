@@ -25,12 +25,14 @@ class PushCommitter {
     using Commit = std::function<bool()>;
     // Hands a push its answer once the commit that covers it has ended.
     using Done = std::function<void(std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex)>;
+    // Work the next commit would otherwise do first, done once a group's answers are out.
+    using AfterGroup = std::function<void()>;
 
     // At most this many pushes wait; one group takes at most kGroupLimit of them.
     static constexpr size_t kQueueLimit = 10000;
     static constexpr size_t kGroupLimit = 1024;
 
-    PushCommitter(Apply apply, Commit commit, Done done);
+    PushCommitter(Apply apply, Commit commit, Done done, AfterGroup afterGroup = nullptr);
     ~PushCommitter();
 
     PushCommitter(const PushCommitter&) = delete;
@@ -81,6 +83,7 @@ class PushCommitter {
     const Apply apply_;
     const Commit commit_;
     const Done done_;
+    const AfterGroup afterGroup_;
     CriticalSection lock_;
     std::condition_variable_any signal_;
     std::deque<Queued> queue_ GUARDED_BY(lock_);

@@ -36,7 +36,8 @@ SyncService::SyncService()
           },
           [this](std::unique_ptr<RequestItem> item, bool ok, uint32_t newIndex) {
               server_.completePush(std::move(item), ok, newIndex);
-          }),
+          },
+          [this] { whitelist_.recordEndAhead(dataFolder()); }),
       trainingDbCommitter_(
           [this](const HTTPParser::IOB& body, uint32_t& newIndex) {
               if (!getValues().commonTrainingDbEnabled)

@@ -251,6 +251,45 @@ TEST(WhitelistGroupCommit, AppendedHistoryLoadsAndACleanSaveLeavesTheDesignedFil
     EXPECT_EQ(readBytes(historyPath).size(), 4 + 9 * 9 + 8u);
 }
 
+// Once a group's answers are out, the committer records where the history ends for the
+// next append; that append's commit then waits for one sync, its own, instead of two.
+TEST(WhitelistGroupCommit, AnEndRecordedAheadLeavesTheNextCommitOneSync) {
+    TempFolder dir;
+    CommonWhitelist wl;
+    ASSERT_TRUE(wl.load(dir.folder()));
+    uint32_t index = 0;
+    ASSERT_TRUE(wl.applyPending(wlBody({{1, 1}}), index));
+    ASSERT_TRUE(wl.commitPending(dir.folder(), kMax, true));
+    const auto syncs = [](const FaultyFileOps& ops) {
+        return std::count_if(ops.events().begin(), ops.events().end(), [](const auto& event) {
+            return event.kind == FaultyFileOps::Kind::sync;
+        });
+    };
+    const auto commitSyncs = [&](int64_t key) {
+        FaultyFileOps ops;
+        EXPECT_TRUE(wl.applyPending(wlBody({{1, key}}), index));
+        EXPECT_TRUE(wl.commitPending(dir.folder(), kMax, true));
+        return syncs(ops);
+    };
+    commitSyncs(2);                // creates the side file
+    EXPECT_EQ(commitSyncs(3), 2);  // the end record, then the append
+    {
+        FaultyFileOps ops;
+        wl.recordEndAhead(dir.folder());
+        wl.recordEndAhead(dir.folder());  // the same end again: nothing to write
+        EXPECT_EQ(syncs(ops), 1);
+    }
+    EXPECT_EQ(commitSyncs(4), 1);
+    // A load takes the folder's side file as it finds it, as after a restore.
+    wl.recordEndAhead(dir.folder());
+    writeBytes(dir.file(CommonWhitelist::kHistoryEndFileName), std::string(20, '\0'));
+    ASSERT_TRUE(wl.load(dir.folder()));
+    EXPECT_EQ(commitSyncs(5), 2);
+    CommonWhitelist reloaded;
+    ASSERT_TRUE(reloaded.load(dir.folder()));
+    EXPECT_EQ(reloaded.keyCount(), 5u);
+}
+
 namespace {
 
 HTTPParser::IOB tdbBody(const std::string& bytes) {

@@ -60,6 +60,13 @@ class WhitelistWorkload {
             state_ = attempt;
         end(ok, attempt);
     }
+    // What the committer does once a group's answers are out: the next append then finds
+    // its end on the disk already.
+    void recordEndAhead() {
+        begin("end recorded ahead");
+        store_->recordEndAhead(folders_.work + "/");
+        end(true);
+    }
     void clear() {
         begin("clear");
         // Answered once the emptied files are on the disk.
@@ -196,11 +203,14 @@ TEST(WhitelistCrashStates, AppendsRewritesClearAndRestart) {
     // 600 records span pages of the history file, so its pages may reach the disk apart.
     workload.push("first save", {{true, 1, 600}});
     workload.push("append", {{true, 601, 1200}});
+    workload.recordEndAhead();
     workload.push("append", {{false, 1, 300}, {true, 5000, 5000}});
+    workload.recordEndAhead();
     workload.push("failed append", {{true, 7000, 7100}}, true);
     workload.push("append", {{true, 7000, 7010}});
     workload.clear();
     workload.push("first push after a clear", {{true, 9000, 9500}});
+    workload.recordEndAhead();
     workload.push("append", {{true, 9501, 9900}});
     workload.stop();
     workload.load("load after a clean stop");
@@ -218,6 +228,7 @@ TEST(WhitelistCrashStates, PeriodicRewrite) {
     // Past the append limit: both files are rewritten, the history trimmed to its maximum.
     workload.push("periodic rewrite",
                   {{true, 100000, 100000 + int64_t(CommonWhitelist::kAppendLimit)}});
+    workload.recordEndAhead();
     workload.push("append after a rewrite", {{true, 2001, 2100}});
     const size_t to = workload.steps.back().end;
     explore(workload, folders, from, to, "whitelist periodic rewrite");
