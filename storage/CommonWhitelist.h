@@ -65,7 +65,7 @@ class CommonWhitelist {
     // Between commits, once their answers are out: records where the history file ends
     // now, which the next append needs on the disk before it goes over the trailer, so
     // that the append's commit has one sync to wait for instead of two. A commit that
-    // finds another end recorded records its own first, so this is never needed.
+    // finds another end recorded records its own first: leaving this out costs time only.
     void recordEndAhead(const std::string& folder);
     static constexpr size_t kAppendLimit = 1 << 16;
 
