@@ -9,37 +9,11 @@
 #include "fuzz/FuzzTargets.h"
 #include "storage/ExportReader.h"
 #include "storage/MessageDescriptor.h"
+#include "tests/support/ExportEcho.h"
 
 namespace Fuzz {
 
 namespace {
-
-using ExportFormat::Section;
-
-// Records what the reader reports, and writes it back in the format as it goes.
-class Recorder final : public ExportReader::Handler {
-  public:
-    bool sectionStart(Section section, uint32_t index) override {
-        ExportFormat::appendSectionStart(text, section, index);
-        return true;
-    }
-    bool key(int64_t key) override {
-        ExportFormat::appendKey(text, key);
-        return true;
-    }
-    bool descriptor(uint32_t label, const std::vector<int64_t>& values) override {
-        FUZZ_CHECK(values.size() <= MessageDescriptor::kMaxValues);
-        ExportFormat::appendDescriptor(text, label, values.data(), values.size());
-        return true;
-    }
-    bool sectionEnd(Section section, uint64_t records) override {
-        ExportFormat::appendSectionEnd(text, section, records);
-        return true;
-    }
-    std::string stopReason() const override { return "never stops"; }
-
-    std::string text;
-};
 
 struct Outcome {
     bool accepted;
@@ -48,7 +22,7 @@ struct Outcome {
 };
 
 Outcome readInPieces(const uint8_t* data, size_t size, size_t piece) {
-    Recorder recorder;
+    ExportEcho recorder;
     ExportReader reader(recorder);
     bool ok = true;
     for (size_t at = 0; ok && at < size; at += piece)
@@ -57,6 +31,7 @@ Outcome readInPieces(const uint8_t* data, size_t size, size_t piece) {
     FUZZ_CHECK(ok == reader.error().empty());
     FUZZ_CHECK(ok || reader.error().rfind("line ", 0) == 0);
     FUZZ_CHECK(ok || reader.lineNumber() >= 1);
+    FUZZ_CHECK(recorder.mostValues <= MessageDescriptor::kMaxValues);
     return Outcome{ok, reader.error(), recorder.text};
 }
 

@@ -6,33 +6,9 @@
 #include <string>
 
 #include "storage/ExportReader.h"
+#include "tests/support/ExportEcho.h"
 
 namespace {
-
-using ExportFormat::Section;
-
-// Writes back what the reader reports, in the writer's own form.
-class Echo final : public ExportReader::Handler {
-  public:
-    bool sectionStart(Section section, uint32_t index) override {
-        ExportFormat::appendSectionStart(text, section, index);
-        return true;
-    }
-    bool key(int64_t key) override {
-        ExportFormat::appendKey(text, key);
-        return true;
-    }
-    bool descriptor(uint32_t label, const std::vector<int64_t>& values) override {
-        ExportFormat::appendDescriptor(text, label, values.data(), values.size());
-        return true;
-    }
-    bool sectionEnd(Section section, uint64_t records) override {
-        ExportFormat::appendSectionEnd(text, section, records);
-        return true;
-    }
-    std::string stopReason() const override { return ""; }
-    std::string text;
-};
 
 const std::string kHeader = "{\"format\":\"vantorsync-export\",\"version\":1}\n";
 
@@ -63,7 +39,7 @@ TEST(ExportReader, TakesExactIntegersInAnySplitAndLayout) {
     for (const Case& c : cases) {
         for (size_t piece : {c.input.size(), size_t(1), size_t(7)}) {
             SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
-            Echo echo;
+            ExportEcho echo;
             ExportReader reader(echo);
             for (size_t at = 0; at < c.input.size(); at += piece)
                 ASSERT_TRUE(reader.feed(c.input.data() + at, std::min(piece, c.input.size() - at)))
